@@ -1,0 +1,11 @@
+#pragma once
+#include <string>
+
+// Whether anything (file or folder) exists at the path.
+bool PathExists(const std::wstring& path);
+
+// Creates or replaces the file with exactly these bytes; others may read it meanwhile.
+bool WriteWholeFile(const std::wstring& path, const std::string& bytes);
+
+// Reads a whole file; false when it cannot be opened. Used by tests and tools.
+bool ReadWholeFile(const std::wstring& path, std::string& bytes);

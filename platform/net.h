@@ -1,0 +1,31 @@
+#pragma once
+// Sockets: Winsock on Windows, BSD sockets on POSIX. IPv4 only, as the sources need.
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+using SocketHandle = std::uintptr_t;
+constexpr SocketHandle kInvalidSocket = ~SocketHandle(0);
+
+// Winsock 2.2 start-up and clean-up; nothing to do on POSIX.
+bool NetStartup();
+void NetCleanup();
+
+// Closes a socket so that a receive blocked on it in another thread returns at once.
+void CloseSocket(SocketHandle socket);
+
+// Takes the handle out of the slot and closes it; whoever gets there first closes it, exactly once.
+void CloseSocketSlot(std::atomic<SocketHandle>& slot);
+
+// UDP: an IPv4 datagram socket with SO_REUSEADDR bound to the dotted-quad address (anything that
+// is not one binds 0.0.0.0) and port. kInvalidSocket when it cannot be created or bound.
+SocketHandle UdpBind(const std::string& address, int port);
+
+// TCP: resolves the host (IPv4), connects within timeoutMs with a non-blocking connect, and
+// returns a blocking socket, or kInvalidSocket.
+SocketHandle TcpConnect(const std::string& host, int port, int timeoutMs);
+bool SetReceiveTimeout(SocketHandle socket, int milliseconds);
+
+// Thin wrappers over send/recv: the OS result (bytes, 0, or below 0 for an error).
+int SocketSend(SocketHandle socket, const char* data, int length);
+int SocketReceive(SocketHandle socket, char* buffer, int length);

@@ -1,0 +1,53 @@
+#include "platform/files.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/text.h"
+
+bool PathExists(const std::wstring& path) {
+    struct stat info {};
+    return ::stat(WideToUtf8(path).c_str(), &info) == 0;
+}
+
+bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
+    const int fd = ::open(WideToUtf8(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        written += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    return written == bytes.size();
+}
+
+bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
+    const int fd = ::open(WideToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    bytes.clear();
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ::close(fd);
+            return n == 0;
+        }
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+}

@@ -1,0 +1,112 @@
+#include "platform/net.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+namespace {
+
+int Fd(SocketHandle socket) { return static_cast<int>(socket); }
+
+} // namespace
+
+bool NetStartup() { return true; }
+void NetCleanup() {}
+
+void CloseSocket(SocketHandle socket) {
+    if (socket == kInvalidSocket)
+        return;
+    // On Linux close() alone does not wake a recv() blocked in another thread; shutdown() does.
+    ::shutdown(Fd(socket), SHUT_RDWR);
+    ::close(Fd(socket));
+}
+
+void CloseSocketSlot(std::atomic<SocketHandle>& slot) { CloseSocket(slot.exchange(kInvalidSocket)); }
+
+SocketHandle UdpBind(const std::string& address, int port) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    if (fd < 0)
+        return kInvalidSocket;
+    int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (::inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1)
+        local.sin_addr.s_addr = htonl(INADDR_ANY); // host names are never resolved here
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+        ::close(fd);
+        return kInvalidSocket;
+    }
+    return static_cast<SocketHandle>(fd);
+}
+
+SocketHandle TcpConnect(const std::string& host, int port, int timeoutMs) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
+        return kInvalidSocket;
+    sockaddr_in remote{};
+    std::memcpy(&remote, found->ai_addr, sizeof remote);
+    ::freeaddrinfo(found);
+    remote.sin_port = htons(static_cast<std::uint16_t>(port));
+
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (fd < 0)
+        return kInvalidSocket;
+    const int flags = ::fcntl(fd, F_GETFL, 0);
+    ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    int result = ::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote);
+    if (result != 0 && errno == EINPROGRESS) {
+        pollfd wait{fd, POLLOUT, 0};
+        do {
+            result = ::poll(&wait, 1, timeoutMs);
+        } while (result < 0 && errno == EINTR);
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (result == 1 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 &&
+            error == 0)
+            result = 0;
+        else
+            result = -1;
+    }
+    if (result != 0) {
+        ::close(fd);
+        return kInvalidSocket;
+    }
+    ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return static_cast<SocketHandle>(fd);
+}
+
+bool SetReceiveTimeout(SocketHandle socket, int milliseconds) {
+    timeval limit{};
+    limit.tv_sec = milliseconds / 1000;
+    limit.tv_usec = (milliseconds % 1000) * 1000;
+    return ::setsockopt(Fd(socket), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) == 0;
+}
+
+int SocketSend(SocketHandle socket, const char* data, int length) {
+    ssize_t n;
+    do {
+        n = ::send(Fd(socket), data, static_cast<std::size_t>(length), MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    return static_cast<int>(n);
+}
+
+int SocketReceive(SocketHandle socket, char* buffer, int length) {
+    ssize_t n;
+    do {
+        n = ::recv(Fd(socket), buffer, static_cast<std::size_t>(length), 0);
+    } while (n < 0 && errno == EINTR);
+    return static_cast<int>(n);
+}

@@ -1,0 +1,93 @@
+#include "platform/net.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+namespace {
+
+SOCKET Sock(SocketHandle socket) { return static_cast<SOCKET>(socket); }
+
+} // namespace
+
+bool NetStartup() {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+}
+
+void NetCleanup() { WSACleanup(); }
+
+void CloseSocket(SocketHandle socket) {
+    if (socket != kInvalidSocket)
+        closesocket(Sock(socket));
+}
+
+void CloseSocketSlot(std::atomic<SocketHandle>& slot) { CloseSocket(slot.exchange(kInvalidSocket)); }
+
+SocketHandle UdpBind(const std::string& address, int port) {
+    SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (s == INVALID_SOCKET)
+        return kInvalidSocket;
+    int on = 1;
+    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(static_cast<u_short>(port));
+    if (inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1)
+        local.sin_addr.s_addr = htonl(INADDR_ANY); // host names are never resolved here
+    if (bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local) == SOCKET_ERROR) {
+        closesocket(s);
+        return kInvalidSocket;
+    }
+    return static_cast<SocketHandle>(s);
+}
+
+SocketHandle TcpConnect(const std::string& host, int port, int timeoutMs) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
+        return kInvalidSocket;
+    sockaddr_in remote{};
+    memcpy(&remote, found->ai_addr, sizeof remote);
+    freeaddrinfo(found);
+    remote.sin_port = htons(static_cast<u_short>(port));
+
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET)
+        return kInvalidSocket;
+    u_long nonBlocking = 1;
+    ioctlsocket(s, FIONBIO, &nonBlocking);
+    bool connected = connect(s, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0;
+    if (!connected && WSAGetLastError() == WSAEWOULDBLOCK) {
+        fd_set writable, failed;
+        FD_ZERO(&writable);
+        FD_ZERO(&failed);
+        FD_SET(s, &writable);
+        FD_SET(s, &failed);
+        timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+        connected = select(0, nullptr, &writable, &failed, &limit) == 1 && FD_ISSET(s, &writable);
+    }
+    if (!connected) {
+        closesocket(s);
+        return kInvalidSocket;
+    }
+    nonBlocking = 0;
+    ioctlsocket(s, FIONBIO, &nonBlocking);
+    return static_cast<SocketHandle>(s);
+}
+
+bool SetReceiveTimeout(SocketHandle socket, int milliseconds) {
+    DWORD limit = static_cast<DWORD>(milliseconds);
+    return setsockopt(Sock(socket), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit),
+                      sizeof limit) == 0;
+}
+
+int SocketSend(SocketHandle socket, const char* data, int length) {
+    return send(Sock(socket), data, length, 0);
+}
+
+int SocketReceive(SocketHandle socket, char* buffer, int length) {
+    return recv(Sock(socket), buffer, length, 0);
+}

@@ -1,0 +1,14 @@
+#pragma once
+// The window handles that workers reach, and the messages they post. Windows only.
+#include <atomic>
+#include <windows.h>
+
+constexpr UINT WM_TRAYICON = WM_APP + 1;
+constexpr UINT WM_SNAPSHOT_CHANGED = WM_APP + 10;
+constexpr UINT WM_UDP_STATUS = WM_APP + 11;
+constexpr UINT WM_POST_RESULT = WM_APP + 12;
+
+// Null until WM_CREATE; workers post to it only while it is set.
+extern std::atomic<HWND> mainWindow;
+// The HRD page's status line, written by the HRD poller with a bounded send.
+extern std::atomic<HWND> hrdStatusLabel;

@@ -1,0 +1,4 @@
+#include "posting/poster_worker.h"
+
+void StartPoster() {}
+void StopPoster() {}

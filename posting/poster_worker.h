@@ -1,0 +1,4 @@
+#pragma once
+
+void StartPoster();
+void StopPoster();

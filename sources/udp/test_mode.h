@@ -1,0 +1,7 @@
+#pragma once
+#include <atomic>
+
+extern std::atomic<bool> testModeRunning;
+
+void StartTestMode();
+void StopTestMode();

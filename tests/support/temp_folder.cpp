@@ -1,0 +1,50 @@
+#include "tests/support/temp_folder.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+
+#include "core/settings.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+
+namespace fs = std::filesystem;
+
+TempFolder::TempFolder() {
+    static std::atomic<int> counter{0};
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    fs::path folder = fs::temp_directory_path() /
+                      ("corvane-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+    fs::create_directories(folder);
+    path = folder.wstring();
+}
+
+TempFolder::~TempFolder() {
+    std::error_code ignored;
+    fs::remove_all(fs::path(path), ignored);
+}
+
+std::wstring TempFolder::File(const std::wstring& name) const { return path + kPathSeparator + name; }
+
+TempDataFolder::TempDataFolder() {
+    SetDataFolderOverride(path);
+    settings = Settings{};
+    settings.settingsPath = File(L"settings.ini");
+}
+
+TempDataFolder::~TempDataFolder() {
+    settings = Settings{};
+    SetDataFolderOverride(L"");
+}
+
+std::string EnvironmentText(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? std::string(value) : std::string();
+}
+
+std::string FileBytes(const std::wstring& path) {
+    std::string bytes;
+    ReadWholeFile(path, bytes);
+    return bytes;
+}
