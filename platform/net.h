@@ -26,6 +26,12 @@ SocketHandle UdpBind(const std::string& address, int port);
 SocketHandle TcpConnect(const std::string& host, int port, int timeoutMs);
 bool SetReceiveTimeout(SocketHandle socket, int milliseconds);
 
+// TCP server side, for the test peers: a listening socket on the IPv4 address (port 0 picks a
+// free one), the port it got, and accept.
+SocketHandle TcpListen(const std::string& address, int port);
+int LocalPort(SocketHandle socket);
+SocketHandle TcpAccept(SocketHandle listener);
+
 // Thin wrappers over send/recv: the OS result (bytes, 0, or below 0 for an error).
 int SocketSend(SocketHandle socket, const char* data, int length);
 int SocketReceive(SocketHandle socket, char* buffer, int length);

@@ -110,3 +110,37 @@ int SocketReceive(SocketHandle socket, char* buffer, int length) {
     } while (n < 0 && errno == EINTR);
     return static_cast<int>(n);
 }
+
+SocketHandle TcpListen(const std::string& address, int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (fd < 0)
+        return kInvalidSocket;
+    int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (::inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1)
+        local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 || ::listen(fd, 16) != 0) {
+        ::close(fd);
+        return kInvalidSocket;
+    }
+    return static_cast<SocketHandle>(fd);
+}
+
+int LocalPort(SocketHandle socket) {
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    if (::getsockname(Fd(socket), reinterpret_cast<sockaddr*>(&local), &length) != 0)
+        return 0;
+    return ntohs(local.sin_port);
+}
+
+SocketHandle TcpAccept(SocketHandle listener) {
+    int fd;
+    do {
+        fd = ::accept4(Fd(listener), nullptr, nullptr, SOCK_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    return fd < 0 ? kInvalidSocket : static_cast<SocketHandle>(fd);
+}

@@ -91,3 +91,33 @@ int SocketSend(SocketHandle socket, const char* data, int length) {
 int SocketReceive(SocketHandle socket, char* buffer, int length) {
     return recv(Sock(socket), buffer, length, 0);
 }
+
+SocketHandle TcpListen(const std::string& address, int port) {
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET)
+        return kInvalidSocket;
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(static_cast<u_short>(port));
+    if (inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1)
+        local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local) == SOCKET_ERROR ||
+        listen(s, 16) == SOCKET_ERROR) {
+        closesocket(s);
+        return kInvalidSocket;
+    }
+    return static_cast<SocketHandle>(s);
+}
+
+int LocalPort(SocketHandle socket) {
+    sockaddr_in local{};
+    int length = sizeof local;
+    if (getsockname(Sock(socket), reinterpret_cast<sockaddr*>(&local), &length) != 0)
+        return 0;
+    return ntohs(local.sin_port);
+}
+
+SocketHandle TcpAccept(SocketHandle listener) {
+    SOCKET s = accept(Sock(listener), nullptr, nullptr);
+    return s == INVALID_SOCKET ? kInvalidSocket : static_cast<SocketHandle>(s);
+}
