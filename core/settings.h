@@ -36,7 +36,8 @@ struct Settings {
     std::wstring hrdOperator;
 };
 
-// Worker threads read the fields they need under PostSignal.mutex; the UI thread is the only writer.
+// Worker threads read the fields they need under PostSignal.mutex; the UI thread is the only
+// writer.
 extern Settings settings;
 
 extern const wchar_t* const kHostedBaseUrl;

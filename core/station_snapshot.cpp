@@ -37,8 +37,7 @@ SnapshotRead ReadStationSnapshot() {
 
 void WaitForPostRequest(std::unique_lock<std::mutex>& lock,
                         std::chrono::steady_clock::time_point deadline) {
-    postSignal.condition.wait_until(lock, deadline, [] {
-        return postSignal.postRequested || !posterRunning.load();
-    });
+    postSignal.condition.wait_until(
+        lock, deadline, [] { return postSignal.postRequested || !posterRunning.load(); });
     postSignal.postRequested = false;
 }

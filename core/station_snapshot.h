@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <type_traits>
 
 #include "platform/notify.h"
 
@@ -31,7 +32,9 @@ struct StationSnapshot {
 };
 
 bool operator==(const StationSnapshot& a, const StationSnapshot& b);
-inline bool operator!=(const StationSnapshot& a, const StationSnapshot& b) { return !(a == b); }
+inline bool operator!=(const StationSnapshot& a, const StationSnapshot& b) {
+    return !(a == b);
+}
 
 // Guards the shared snapshot, `version` and the logger parser's state.
 extern std::mutex snapshotMutex;
@@ -52,7 +55,9 @@ void RequestPost();
 
 // The one way a source publishes: `change` edits the shared snapshot (and the parser state that
 // belongs to it) under snapshotMutex; then version + 1, the window is told and the poster woken.
-template <typename Change> void RaiseStationUpdate(Change&& change) {
+template <typename Change,
+          typename = std::enable_if_t<!std::is_same<std::decay_t<Change>, StationSnapshot>::value>>
+void RaiseStationUpdate(Change&& change) {
     {
         std::lock_guard<std::mutex> lock(snapshotMutex);
         change(stationSnapshot);

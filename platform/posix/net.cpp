@@ -13,11 +13,15 @@
 
 namespace {
 
-int Fd(SocketHandle socket) { return static_cast<int>(socket); }
+int Fd(SocketHandle socket) {
+    return static_cast<int>(socket);
+}
 
 } // namespace
 
-bool NetStartup() { return true; }
+bool NetStartup() {
+    return true;
+}
 void NetCleanup() {}
 
 void CloseSocket(SocketHandle socket) {
@@ -28,7 +32,9 @@ void CloseSocket(SocketHandle socket) {
     ::close(Fd(socket));
 }
 
-void CloseSocketSlot(std::atomic<SocketHandle>& slot) { CloseSocket(slot.exchange(kInvalidSocket)); }
+void CloseSocketSlot(std::atomic<SocketHandle>& slot) {
+    CloseSocket(slot.exchange(kInvalidSocket));
+}
 
 SocketHandle UdpBind(const std::string& address, int port) {
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
@@ -122,7 +128,8 @@ SocketHandle TcpListen(const std::string& address, int port) {
     local.sin_port = htons(static_cast<std::uint16_t>(port));
     if (::inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1)
         local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 || ::listen(fd, 16) != 0) {
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+        ::listen(fd, 16) != 0) {
         ::close(fd);
         return kInvalidSocket;
     }

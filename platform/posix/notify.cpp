@@ -6,7 +6,9 @@ namespace {
 std::atomic<const NotifySink*> installedSink{nullptr};
 }
 
-void InstallNotifySink(const NotifySink* sink) { installedSink.store(sink); }
+void InstallNotifySink(const NotifySink* sink) {
+    installedSink.store(sink);
+}
 
 void NotifySnapshotChanged() {
     const NotifySink* sink = installedSink.load();

@@ -22,7 +22,9 @@ struct IniLine {
     std::string ending; // "\r\n", "\n" or "" for a last line without one
 };
 
-std::string NarrowPath(const std::wstring& path) { return WideToUtf8(path); }
+std::string NarrowPath(const std::wstring& path) {
+    return WideToUtf8(path);
+}
 
 std::vector<IniLine> SplitLines(const std::string& bytes) {
     std::vector<IniLine> lines;
@@ -47,7 +49,9 @@ std::vector<IniLine> SplitLines(const std::string& bytes) {
     return lines;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
 
 std::string Trim(const std::string& text) {
     std::size_t first = 0;
@@ -99,8 +103,8 @@ bool KeyLine(const std::string& line, std::string& key, std::string& value) {
 
 struct KeyPosition {
     bool sectionFound = false;
-    std::size_t sectionLine = 0;   // the header
-    std::size_t lastKeyLine = 0;   // the section's last key line, or its header
+    std::size_t sectionLine = 0; // the header
+    std::size_t lastKeyLine = 0; // the section's last key line, or its header
     bool keyFound = false;
     std::size_t keyLine = 0;
     std::string value;

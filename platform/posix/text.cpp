@@ -4,7 +4,9 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-bool IsSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
+bool IsSurrogate(char32_t c) {
+    return c >= 0xD800 && c <= 0xDFFF;
+}
 
 void AppendUtf8(std::string& out, char32_t c) {
     if (c > 0x10FFFF || IsSurrogate(c))

@@ -5,7 +5,9 @@
 
 namespace {
 
-SOCKET Sock(SocketHandle socket) { return static_cast<SOCKET>(socket); }
+SOCKET Sock(SocketHandle socket) {
+    return static_cast<SOCKET>(socket);
+}
 
 } // namespace
 
@@ -14,14 +16,18 @@ bool NetStartup() {
     return WSAStartup(MAKEWORD(2, 2), &data) == 0;
 }
 
-void NetCleanup() { WSACleanup(); }
+void NetCleanup() {
+    WSACleanup();
+}
 
 void CloseSocket(SocketHandle socket) {
     if (socket != kInvalidSocket)
         closesocket(Sock(socket));
 }
 
-void CloseSocketSlot(std::atomic<SocketHandle>& slot) { CloseSocket(slot.exchange(kInvalidSocket)); }
+void CloseSocketSlot(std::atomic<SocketHandle>& slot) {
+    CloseSocket(slot.exchange(kInvalidSocket));
+}
 
 SocketHandle UdpBind(const std::string& address, int port) {
     SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);

@@ -14,7 +14,9 @@ void PostToMainWindow(UINT message, WPARAM wParam, LPARAM lParam) {
 
 } // namespace
 
-void NotifySnapshotChanged() { PostToMainWindow(WM_SNAPSHOT_CHANGED, 0, 0); }
+void NotifySnapshotChanged() {
+    PostToMainWindow(WM_SNAPSHOT_CHANGED, 0, 0);
+}
 
 void NotifyUdpStatus(int state, int port) {
     PostToMainWindow(WM_UDP_STATUS, static_cast<WPARAM>(state), static_cast<LPARAM>(port));

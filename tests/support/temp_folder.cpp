@@ -25,7 +25,9 @@ TempFolder::~TempFolder() {
     fs::remove_all(fs::path(path), ignored);
 }
 
-std::wstring TempFolder::File(const std::wstring& name) const { return path + kPathSeparator + name; }
+std::wstring TempFolder::File(const std::wstring& name) const {
+    return path + kPathSeparator + name;
+}
 
 TempDataFolder::TempDataFolder() {
     SetDataFolderOverride(path);
