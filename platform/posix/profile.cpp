@@ -1,160 +1,24 @@
-// Our own INI file code, keeping the rules of the Windows private-profile functions that the
-// settings store relies on. Files are UTF-8; a new file is created with mode 0600 because it
-// holds API keys; every write replaces the file atomically so a crash never leaves half a file.
+// Our own INI file code for POSIX, keeping the rules of the Windows private-profile functions
+// that the settings store relies on. Files are UTF-8; a new file is created with mode 0600
+// because it holds API keys; every write replaces the file atomically, so a crash never leaves
+// half a file.
 #include "platform/profile.h"
 
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 #include "platform/files.h"
+#include "platform/posix/ini_text.h"
 #include "platform/text.h"
 
 namespace {
 
-struct IniLine {
-    std::string text;   // without its line end
-    std::string ending; // "\r\n", "\n" or "" for a last line without one
-};
-
-std::string NarrowPath(const std::wstring& path) {
-    return WideToUtf8(path);
-}
-
-std::vector<IniLine> SplitLines(const std::string& bytes) {
-    std::vector<IniLine> lines;
-    std::size_t start = 0;
-    while (start < bytes.size()) {
-        std::size_t end = bytes.find('\n', start);
-        IniLine line;
-        if (end == std::string::npos) {
-            line.text = bytes.substr(start);
-            start = bytes.size();
-        } else {
-            line.text = bytes.substr(start, end - start);
-            line.ending = "\n";
-            start = end + 1;
-        }
-        if (!line.ending.empty() && !line.text.empty() && line.text.back() == '\r') {
-            line.text.pop_back();
-            line.ending = "\r\n";
-        }
-        lines.push_back(std::move(line));
-    }
-    return lines;
-}
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
-
-std::string Trim(const std::string& text) {
-    std::size_t first = 0;
-    std::size_t last = text.size();
-    while (first < last && IsBlank(text[first]))
-        ++first;
-    while (last > first && IsBlank(text[last - 1]))
-        --last;
-    return text.substr(first, last - first);
-}
-
-bool SameName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z')
-            x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z')
-            y = static_cast<char>(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
-// "[name]" gives true and the name.
-bool SectionHeader(const std::string& line, std::string& name) {
-    const std::string trimmed = Trim(line);
-    if (trimmed.empty() || trimmed[0] != '[')
-        return false;
-    const std::size_t close = trimmed.find(']');
-    name = Trim(trimmed.substr(1, close == std::string::npos ? std::string::npos : close - 1));
-    return true;
-}
-
-// "key=value" gives true, the key and the raw value; comments are no keys.
-bool KeyLine(const std::string& line, std::string& key, std::string& value) {
-    const std::string trimmed = Trim(line);
-    if (trimmed.empty() || trimmed[0] == ';' || trimmed[0] == '#')
-        return false;
-    const std::size_t equals = trimmed.find('=');
-    if (equals == std::string::npos)
-        return false;
-    key = Trim(trimmed.substr(0, equals));
-    value = Trim(trimmed.substr(equals + 1));
-    return true;
-}
-
-struct KeyPosition {
-    bool sectionFound = false;
-    std::size_t sectionLine = 0; // the header
-    std::size_t lastKeyLine = 0; // the section's last key line, or its header
-    bool keyFound = false;
-    std::size_t keyLine = 0;
-    std::string value;
-};
-
-KeyPosition Locate(const std::vector<IniLine>& lines, const std::string& section,
-                   const std::string& key) {
-    KeyPosition at;
-    bool inSection = false;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        std::string name, value;
-        if (SectionHeader(lines[i].text, name)) {
-            if (at.sectionFound)
-                break; // the first section of that name is the one that counts
-            inSection = SameName(name, section);
-            if (inSection) {
-                at.sectionFound = true;
-                at.sectionLine = at.lastKeyLine = i;
-            }
-            continue;
-        }
-        if (!inSection || !KeyLine(lines[i].text, name, value))
-            continue;
-        at.lastKeyLine = i;
-        if (!at.keyFound && SameName(name, key)) {
-            at.keyFound = true;
-            at.keyLine = i;
-            at.value = value;
-        }
-    }
-    return at;
-}
-
-bool ReadLines(const std::wstring& path, std::vector<IniLine>& lines) {
-    std::string bytes;
-    if (!ReadWholeFile(path, bytes))
-        return false;
-    lines = SplitLines(bytes);
-    return true;
-}
-
-std::string StripQuotes(const std::string& value) {
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-        value.back() == value.front())
-        return value.substr(1, value.size() - 2);
-    return value;
-}
-
 bool ReplaceFile(const std::wstring& path, const std::string& bytes) {
-    const std::string target = NarrowPath(path);
+    const std::string target = WideToUtf8(path);
     struct stat info {};
     const bool existed = ::stat(target.c_str(), &info) == 0;
     if (existed && !S_ISREG(info.st_mode))
@@ -187,13 +51,11 @@ bool ReplaceFile(const std::wstring& path, const std::string& bytes) {
 
 std::wstring ProfileReadString(const std::wstring& path, const std::wstring& section,
                                const std::wstring& key, const std::wstring& fallback) {
-    std::vector<IniLine> lines;
+    std::string bytes;
+    std::string found;
     std::wstring value = fallback;
-    if (ReadLines(path, lines)) {
-        const KeyPosition at = Locate(lines, WideToUtf8(section), WideToUtf8(key));
-        if (at.keyFound)
-            value = Utf8ToWide(StripQuotes(at.value));
-    }
+    if (ReadWholeFile(path, bytes) && IniFind(bytes, WideToUtf8(section), WideToUtf8(key), found))
+        value = Utf8ToWide(found);
     if (value.size() > kProfileValueMax)
         value.resize(kProfileValueMax);
     return value;
@@ -226,35 +88,9 @@ int ProfileReadInt(const std::wstring& path, const std::wstring& section, const 
 
 bool ProfileWriteString(const std::wstring& path, const std::wstring& section,
                         const std::wstring& key, const std::wstring& value) {
-    std::vector<IniLine> lines;
-    if (!ReadLines(path, lines) && PathExists(path))
-        return false; // there, but not ours to read: never replace it
-    std::string eol = "\n";
-    for (const IniLine& line : lines) {
-        if (!line.ending.empty()) {
-            eol = line.ending;
-            break;
-        }
-    }
-    const std::string narrowSection = WideToUtf8(section);
-    const std::string narrowKey = WideToUtf8(key);
-    const std::string keyText = narrowKey + "=" + WideToUtf8(value);
-    const KeyPosition at = Locate(lines, narrowSection, narrowKey);
-    if (at.keyFound) {
-        lines[at.keyLine].text = keyText;
-    } else {
-        if (!lines.empty() && lines.back().ending.empty())
-            lines.back().ending = eol;
-        if (at.sectionFound) {
-            lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at.lastKeyLine) + 1,
-                         IniLine{keyText, eol});
-        } else {
-            lines.push_back(IniLine{"[" + narrowSection + "]", eol});
-            lines.push_back(IniLine{keyText, eol});
-        }
-    }
     std::string bytes;
-    for (const IniLine& line : lines)
-        bytes += line.text + line.ending;
-    return ReplaceFile(path, bytes);
+    if (!ReadWholeFile(path, bytes) && PathExists(path))
+        return false; // there, but not ours to read: never replace it
+    return ReplaceFile(path,
+                       IniSet(bytes, WideToUtf8(section), WideToUtf8(key), WideToUtf8(value)));
 }

@@ -1,0 +1,36 @@
+// What only our own INI code on POSIX has to guarantee.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "core/settings.h"
+#include "platform/posix/ini_text.h"
+#include "platform/profile.h"
+#include "platform/text.h"
+#include "tests/support/temp_folder.h"
+
+TEST(PosixProfile, ANewSettingsFileIsReadableOnlyByItsOwner) {
+    TempDataFolder data;
+    LoadSettings();
+    struct stat info {};
+    ASSERT_EQ(::stat(WideToUtf8(settings.settingsPath).c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+TEST(PosixProfile, ALineBreakInAValueCannotAddKeys) {
+    const std::string text = IniSet("[wp]\nid=1\n", "wp", "api_key", "x\n[udp]\nport=1");
+    std::string value;
+    EXPECT_FALSE(IniFind(text, "udp", "port", value));
+    EXPECT_TRUE(IniFind(text, "wp", "api_key", value));
+    EXPECT_EQ(value, "x [udp] port=1");
+}
+
+TEST(PosixProfile, NamesIgnoreCaseAndBlanksAndTheFirstOneWins) {
+    const std::string text = "[UDP]\n  Port = 123 \nport=9\n[udp]\nport=7\n";
+    std::string value;
+    ASSERT_TRUE(IniFind(text, "udp", "port", value));
+    EXPECT_EQ(value, "123");
+    EXPECT_EQ(IniSet(text, "udp", "port", "5"), "[UDP]\nport=5\nport=9\n[udp]\nport=7\n");
+    EXPECT_EQ(IniSet("[a]\nx=1\n\n[b]\n", "a", "y", "2"), "[a]\nx=1\ny=2\n\n[b]\n");
+    EXPECT_EQ(IniSet("[a]\nx=1", "b", "y", "2"), "[a]\nx=1\n[b]\ny=2\n");
+}
