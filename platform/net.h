@@ -21,6 +21,10 @@ void CloseSocketSlot(std::atomic<SocketHandle>& slot);
 // is not one binds 0.0.0.0) and port. kInvalidSocket when it cannot be created or bound.
 SocketHandle UdpBind(const std::string& address, int port);
 
+// UDP sender: an IPv4 datagram socket connected to the host (resolved) and port, so that
+// SocketSend sends one datagram per call, a zero-length one included. For test peers and tools.
+SocketHandle UdpConnect(const std::string& host, int port);
+
 // TCP: resolves the host (IPv4), connects within timeoutMs with a non-blocking connect, and
 // returns a blocking socket, or kInvalidSocket.
 SocketHandle TcpConnect(const std::string& host, int port, int timeoutMs);

@@ -54,6 +54,28 @@ SocketHandle UdpBind(const std::string& address, int port) {
     return static_cast<SocketHandle>(fd);
 }
 
+SocketHandle UdpConnect(const std::string& host, int port) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    hints.ai_protocol = IPPROTO_UDP;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
+        return kInvalidSocket;
+    sockaddr_in remote{};
+    std::memcpy(&remote, found->ai_addr, sizeof remote);
+    ::freeaddrinfo(found);
+    remote.sin_port = htons(static_cast<std::uint16_t>(port));
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    if (fd < 0)
+        return kInvalidSocket;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
+        ::close(fd);
+        return kInvalidSocket;
+    }
+    return static_cast<SocketHandle>(fd);
+}
+
 SocketHandle TcpConnect(const std::string& host, int port, int timeoutMs) {
     addrinfo hints{};
     hints.ai_family = AF_INET;

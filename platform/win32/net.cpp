@@ -47,6 +47,28 @@ SocketHandle UdpBind(const std::string& address, int port) {
     return static_cast<SocketHandle>(s);
 }
 
+SocketHandle UdpConnect(const std::string& host, int port) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    hints.ai_protocol = IPPROTO_UDP;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
+        return kInvalidSocket;
+    sockaddr_in remote{};
+    memcpy(&remote, found->ai_addr, sizeof remote);
+    freeaddrinfo(found);
+    remote.sin_port = htons(static_cast<u_short>(port));
+    SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (s == INVALID_SOCKET)
+        return kInvalidSocket;
+    if (connect(s, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == SOCKET_ERROR) {
+        closesocket(s);
+        return kInvalidSocket;
+    }
+    return static_cast<SocketHandle>(s);
+}
+
 SocketHandle TcpConnect(const std::string& host, int port, int timeoutMs) {
     addrinfo hints{};
     hints.ai_family = AF_INET;

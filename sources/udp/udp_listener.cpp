@@ -1,7 +1,75 @@
 #include "sources/udp/udp_listener.h"
 
+#include <thread>
+#include <vector>
+
+#include "core/diagnostic_file.h"
+#include "core/settings.h"
+#include "platform/notify.h"
+#include "platform/text.h"
+#include "sources/udp/logger_parser.h"
+#include "sources/udp/test_mode.h"
+
 std::atomic<bool> udpRunning{false};
 std::atomic<SocketHandle> udpSocket{kInvalidSocket};
+std::atomic<std::uint64_t> udpDatagramsTaken{0};
+const wchar_t* const kUdpLastDatagramFile = L"corvane-udp-last.xml";
 
-void StartUdpListener(const std::wstring&, int) {}
-void StopUdpListener() {}
+namespace {
+
+// Touched by the UI thread only (start and stop).
+std::thread udpThread;
+
+// Large enough for any IPv4 UDP payload (65,507 bytes).
+constexpr int kReceiveBufferSize = 65536;
+
+void UdpReceiverWorker(std::string address, int port) {
+    const SocketHandle socket = UdpBind(address, port);
+    if (socket == kInvalidSocket) {
+        udpRunning.store(false);
+        NotifyUdpStatus(UdpBindError, port);
+        return;
+    }
+    udpSocket.store(socket);
+    // A stop that came before the store found no socket to close; it cleared the flag first, so
+    // the loop below does not start and the slot is emptied on the way out.
+    NotifyUdpStatus(UdpListening, port);
+
+    std::vector<char> buffer(kReceiveBufferSize);
+    while (udpRunning.load()) {
+        const int received = SocketReceive(socket, buffer.data(), kReceiveBufferSize);
+        if (received < 0)
+            break; // an error, or the socket closed by StopUdpListener
+        if (received == 0 && !udpRunning.load())
+            break; // on POSIX a stop's shutdown reads as an empty datagram
+        // An empty datagram says nothing, but it must not end the listener either.
+        if (received > 0 && !testModeRunning.load()) {
+            const std::string text(buffer.data(), static_cast<std::size_t>(received));
+            DiagnosticFileWrite(kUdpLastDatagramFile, text);
+            ParseLoggerDatagram(text);
+        }
+        udpDatagramsTaken.fetch_add(1);
+    }
+    CloseSocketSlot(udpSocket);
+    NotifyUdpStatus(UdpStopped, port);
+}
+
+} // namespace
+
+void StartUdpListener(const std::wstring& addressText, int port) {
+    if (udpRunning.load())
+        return;
+    if (udpThread.joinable())
+        udpThread.join(); // a worker that ended by itself (bind error)
+    if (port < 1 || port > 65535)
+        port = kDefaultUdpPort;
+    udpRunning.store(true);
+    udpThread = std::thread(UdpReceiverWorker, WideToUtf8(addressText), port);
+}
+
+void StopUdpListener() {
+    if (udpRunning.exchange(false))
+        CloseSocketSlot(udpSocket);
+    if (udpThread.joinable())
+        udpThread.join();
+}

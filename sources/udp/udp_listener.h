@@ -1,5 +1,8 @@
 #pragma once
+// The logger source's worker: receives the loggers' datagrams, keeps the last one on disk and hands
+// each to the parser.
 #include <atomic>
+#include <cstdint>
 #include <string>
 
 #include "platform/net.h"
@@ -7,7 +10,16 @@
 extern std::atomic<bool> udpRunning;
 extern std::atomic<SocketHandle> udpSocket;
 
+// Datagrams the worker has taken off its socket so far, whether it parsed them, dropped them in
+// test mode or passed over an empty one. Lets a peer know that what it sent has been dealt with.
+extern std::atomic<std::uint64_t> udpDatagramsTaken;
+
+// The file beside settings.ini that holds the bytes of the last datagram accepted.
+extern const wchar_t* const kUdpLastDatagramFile;
+
 // Starts the listener on the address text (dotted quad; anything else listens on all interfaces)
 // and port (outside 1..65535: 12060). Does nothing while it runs.
 void StartUdpListener(const std::wstring& addressText, int port);
+// Stops the listener and waits for its thread; returns at once when nothing runs. Never call it
+// from the worker.
 void StopUdpListener();
