@@ -1,4 +1,97 @@
 #include "posting/poster_worker.h"
 
-void StartPoster() {}
-void StopPoster() {}
+#include <thread>
+
+#include "core/settings.h"
+#include "platform/notify.h"
+#include "posting/post_client.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kWakeInterval = std::chrono::milliseconds(200);
+constexpr auto kInitialBacklog = std::chrono::seconds(3600);
+
+std::thread posterThread;
+
+Clock::time_point SteadyNow() {
+    return Clock::now();
+}
+
+void PosterWorker() {
+    PosterState state = NewPosterState();
+    if (!posterRunning.load())
+        return;
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(postSignal.mutex);
+            WaitForPostRequest(lock, Clock::now() + kWakeInterval);
+            if (!posterRunning.load())
+                return;
+        }
+        RunPosterPass(state, ReadStationSnapshot());
+    }
+}
+
+} // namespace
+
+std::atomic<PostTransport> posterTransport{&PostStationUpdate};
+std::atomic<PosterClock> posterClock{&SteadyNow};
+
+PosterState NewPosterState() {
+    PosterState state;
+    const Clock::time_point start = posterClock.load()();
+    for (TargetPostState& target : state.targets)
+        target.lastPostTime = start - kInitialBacklog;
+    return state;
+}
+
+void RunPosterPass(PosterState& state, const SnapshotRead& read) {
+    if (read.version == 0)
+        return; // no source has written yet
+    for (int index = 0; index < 2; ++index) {
+        DashboardTarget target;
+        {
+            // Copied afresh on every look, so a Save takes effect without a restart.
+            std::lock_guard<std::mutex> lock(postSignal.mutex);
+            const DashboardTarget& shared = settings.targets[index];
+            target.enabled = shared.enabled;
+            target.url = shared.url;
+            target.dashboardId = shared.dashboardId;
+            target.apiKey = shared.apiKey;
+            target.intervalSeconds = shared.intervalSeconds;
+        }
+        TargetPostState& last = state.targets[index];
+        if (!target.enabled || read.version == last.lastVersion)
+            continue;
+        const bool newCall = !read.snapshot.call.empty() && read.snapshot.call != last.lastCall;
+        if (!newCall &&
+            posterClock.load()() - last.lastPostTime < std::chrono::seconds(target.intervalSeconds))
+            continue; // looked at again on every pass until the interval has passed
+
+        const bool delivered =
+            posterTransport.load()(read.snapshot, target.url, target.dashboardId, target.apiKey);
+        // A failure counts as an attempt like any other: no retry before the next decision.
+        last.lastPostTime = posterClock.load()();
+        last.lastVersion = read.version;
+        last.lastCall = read.snapshot.call;
+        NotifyPostResult(index, delivered);
+    }
+}
+
+void StartPoster() {
+    if (posterRunning.exchange(true))
+        return;
+    if (posterThread.joinable())
+        posterThread.join();
+    posterThread = std::thread(PosterWorker);
+}
+
+void StopPoster() {
+    // Woken without the mutex; a wake-up lost to that race costs at most one 200 ms wait.
+    if (posterRunning.exchange(false))
+        postSignal.condition.notify_all();
+    if (posterThread.joinable())
+        posterThread.join();
+}

@@ -1,4 +1,41 @@
 #pragma once
+// The one thread that sends the station's status to the dashboards: a newly worked call at once,
+// anything else at most once per dashboard interval, nothing while nothing is written.
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <string>
 
+#include "core/station_snapshot.h"
+
+// Starts the worker unless it runs; stops and joins it (never from the worker itself). Both are
+// safe to repeat.
 void StartPoster();
 void StopPoster();
+
+// What the worker remembers of its last attempt to one dashboard.
+struct TargetPostState {
+    std::chrono::steady_clock::time_point lastPostTime; // end of the last attempt
+    std::uint64_t lastVersion = 0;
+    std::wstring lastCall;
+};
+
+struct PosterState {
+    TargetPostState targets[2];
+};
+
+// Both targets with lastPostTime an hour back, so the first write is never held back.
+PosterState NewPosterState();
+
+// One look at both dashboards with one snapshot copy: for each enabled target that has not seen
+// this version, posts when the call is new or the interval has passed, records the attempt and
+// reports its result.
+void RunPosterPass(PosterState& state, const SnapshotRead& read);
+
+// Seams for the tests: how a post goes out and what time it is. Change them only while the
+// poster is stopped. Defaults: PostStationUpdate and the steady clock.
+using PostTransport = bool (*)(const StationSnapshot& snapshot, const std::wstring& baseUrl,
+                               const std::wstring& dashboardId, const std::wstring& apiKey);
+using PosterClock = std::chrono::steady_clock::time_point (*)();
+extern std::atomic<PostTransport> posterTransport;
+extern std::atomic<PosterClock> posterClock;
