@@ -1,0 +1,160 @@
+// Corvane without a window: the same core and settings, its status texts printed on standard
+// output, running until SIGINT or SIGTERM.
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <pthread.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "console/console_output.h"
+#include "console/instance_lock.h"
+#include "console/options.h"
+#include "console/status_sink.h"
+#include "core/settings.h"
+#include "platform/files.h"
+#include "platform/net.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+#include "posting/poster_worker.h"
+#include "sources/hrd/hrd_poller.h"
+#include "sources/udp/test_mode.h"
+#include "sources/udp/udp_listener.h"
+
+namespace {
+
+bool IsFolder(const std::wstring& path) {
+    struct stat info {};
+    return !path.empty() && ::stat(WideToUtf8(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// An existing settings file that we cannot read as one (no permission, a folder in its place).
+// Non-blocking, so that whatever sits at the path cannot hold the start-up.
+bool UnreadableFile(const std::wstring& path) {
+    const int fd = ::open(WideToUtf8(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno != ENOENT;
+    struct stat info {};
+    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    ::close(fd);
+    return !regular;
+}
+
+// A relative --config-dir is taken from the working folder at start, and said plainly.
+std::string AbsolutePath(const std::string& path) {
+    std::error_code failed;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, failed);
+    if (failed)
+        return path;
+    std::string text = absolute.lexically_normal().string();
+    while (text.size() > 1 && text.back() == '/')
+        text.pop_back();
+    return text;
+}
+
+void Warn(const std::string& what, const std::wstring& path) {
+    PrintLine("Warning: " + what + " " + PrintableText(path) + "; running on the defaults");
+}
+
+int WaitForStopSignal(const sigset_t& stopSignals) {
+    int received = 0;
+    while (sigwait(&stopSignals, &received) != 0) {
+    }
+    return received;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Block the stop signals before any thread exists, so every worker inherits the mask and only
+    // the sigwait below ever sees them: no work happens in a signal handler.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN); // a reader that went away must not end the daemon
+
+    ConsoleOptions options;
+    std::string error;
+    if (!ParseConsoleOptions(argc, argv, options, error)) {
+        std::fprintf(stderr, "corvane: %s\n", error.c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(ConsoleUsage().c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::puts("Corvane " CORVANE_VERSION);
+        return 0;
+    }
+
+    if (!options.configDir.empty())
+        SetDataFolderOverride(Utf8ToWide(AbsolutePath(options.configDir)));
+    const std::wstring folder = DataFolder();
+    const bool folderReady = IsFolder(folder);
+
+    long otherProcess = 0;
+    if (folderReady && LockDataFolder(folder, otherProcess) == InstanceLock::HeldElsewhere) {
+        std::string line = "Corvane already runs with the data folder " + PrintableText(folder);
+        if (otherProcess > 0)
+            line += " (process " + std::to_string(otherProcess) + ")";
+        PrintLine(line);
+        return 0;
+    }
+
+    NetStartup();
+    const std::wstring settingsPath = ResolveSettingsPath();
+    bool warned = false;
+    if (!folderReady) {
+        Warn("cannot create the data folder", folder.empty() ? std::wstring(L"(none)") : folder);
+        warned = true;
+    } else if (UnreadableFile(settingsPath)) {
+        Warn("cannot read", settingsPath);
+        warned = true;
+    }
+    LoadSettings(); // the defaults stand wherever the file cannot be read
+    if (!warned && !PathExists(settingsPath))
+        Warn("cannot write", settingsPath);
+
+    PrintLine("Corvane " CORVANE_VERSION " started with the data folder " + PrintableText(folder));
+
+    // Nothing else writes the settings from here on, so the workers' start values need no lock.
+    const std::wstring udpAddress = settings.udpAddress;
+    const int udpPort =
+        settings.udpPort >= 1 && settings.udpPort <= 65535 ? settings.udpPort : kDefaultUdpPort;
+    InstallConsoleSink(udpAddress);
+    StartPoster();
+    if (settings.udpEnabled) {
+        StartUdpListener(udpAddress, udpPort);
+        // Its bind result first, so the lines below never read as if they came before it.
+        WaitForUdpStatus(std::chrono::seconds(1));
+    } else {
+        PrintStatus("UDP Receiver", L"Stopped");
+    }
+    if (settings.hrdEnabled) {
+        PrintStatus("HRD (TCP)", L"Enabled");
+        StartHrdPoller();
+    } else {
+        PrintStatus("HRD (TCP)", L"Disabled");
+    }
+    if (options.testMode) {
+        StartTestMode();
+        PrintStatus("UDP Receiver", L"Test mode ON \u2014 ignoring UDP");
+    }
+
+    const int received = WaitForStopSignal(stopSignals);
+    PrintLine(received == SIGINT ? "Stopping on SIGINT" : "Stopping on SIGTERM");
+    StopTestMode();
+    StopHrdPoller();
+    StopUdpListener();
+    StopPoster();
+    RemoveConsoleSink();
+    NetCleanup();
+    PrintLine("Corvane stopped");
+    return 0;
+}

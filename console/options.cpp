@@ -1,0 +1,48 @@
+#include "console/options.h"
+
+#include <cstring>
+
+bool ParseConsoleOptions(int argc, const char* const* argv, ConsoleOptions& options,
+                         std::string& error) {
+    options = ConsoleOptions{};
+    for (int at = 1; at < argc; ++at) {
+        const std::string argument = argv[at];
+        if (argument == "--test-mode") {
+            options.testMode = true;
+        } else if (argument == "--help") {
+            options.help = true;
+        } else if (argument == "--version") {
+            options.version = true;
+        } else if (argument == "--config-dir" || argument.rfind("--config-dir=", 0) == 0) {
+            std::string value;
+            if (argument == "--config-dir") {
+                if (at + 1 < argc)
+                    value = argv[++at];
+            } else {
+                value = argument.substr(std::strlen("--config-dir="));
+            }
+            // An empty folder would quietly mean the default one; say so instead.
+            if (value.empty()) {
+                error = "--config-dir needs a folder";
+                return false;
+            }
+            options.configDir = value;
+        } else {
+            error = "unknown option '" + argument + "' (see --help)";
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string ConsoleUsage() {
+    return "Usage: corvane [--test-mode] [--config-dir DIR]\n"
+           "Posts the station's status from loggers (UDP) and HRD (TCP) to the dashboards,\n"
+           "printing each status change, until SIGINT or SIGTERM.\n"
+           "\n"
+           "  --test-mode       send demo data and ignore UDP, as the test mode box does\n"
+           "  --config-dir DIR  keep settings.ini, the lock and the diagnostic files in DIR\n"
+           "                    instead of $XDG_CONFIG_HOME/Corvane or ~/.config/Corvane\n"
+           "  --help            print this text\n"
+           "  --version         print the version\n";
+}
