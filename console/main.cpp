@@ -110,8 +110,12 @@ int main(int argc, char** argv) {
     NetStartup();
     const std::wstring settingsPath = ResolveSettingsPath();
     bool warned = false;
-    if (!folderReady) {
-        Warn("cannot create the data folder", folder.empty() ? std::wstring(L"(none)") : folder);
+    if (folder.empty()) {
+        PrintLine("Warning: no data folder (HOME is not set; see --config-dir); running on the "
+                  "defaults");
+        warned = true;
+    } else if (!folderReady) {
+        Warn("cannot create the data folder", folder);
         warned = true;
     } else if (UnreadableFile(settingsPath)) {
         Warn("cannot read", settingsPath);

@@ -404,6 +404,23 @@ TEST_F(ConsoleTest, DataFolderItCannotCreateRunsOnTheDefaultsWithOneWarning) {
     EXPECT_TRUE(OnTheDefaults(lines)) << process->AllOutput();
 }
 
+TEST_F(ConsoleTest, DataFolderItCannotWriteRunsOnTheDefaultsWithOneWarning) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root writes it anyway";
+    fs::create_directories(station);
+    ::chmod(station.c_str(), 0500);
+    auto process = RunStation();
+    EXPECT_EQ(Stop(*process), 0);
+    ::chmod(station.c_str(), 0700);
+    const std::vector<std::string> lines = process->Lines();
+    EXPECT_EQ(LineCount(lines, "Warning"), 1) << process->AllOutput();
+    EXPECT_GE(LineIndex(lines, "Warning: cannot write " + station +
+                                   "/settings.ini; running on the defaults"),
+              0)
+        << process->AllOutput();
+    EXPECT_TRUE(OnTheDefaults(lines)) << process->AllOutput();
+}
+
 TEST_F(ConsoleTest, PortItCannotBindIsReportedAndPostingGoesOn) {
     // Held without SO_REUSEADDR, so the listener's bind fails.
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
