@@ -9,15 +9,15 @@ struct DashboardTarget {
     std::wstring apiKey;
     int intervalSeconds = 30;
 #ifdef _WIN32
-    // The target's settings page and its controls, owned by the window.
-    void* page = nullptr;
+    // The controls of the target's settings page (window handles), owned by the window.
     void* enableBox = nullptr;
-    void* urlEdit = nullptr;
+    void* urlEdit = nullptr; // target 1 only: the hosted service's URL is built in
     void* idEdit = nullptr;
     void* keyEdit = nullptr;
-    void* keyToggle = nullptr;
+    void* showKeyButton = nullptr;
     void* intervalBox = nullptr;
-    void* statusLabel = nullptr;
+    void* lastPostLabel = nullptr;
+    bool keyVisible = false;
 #endif
 };
 

@@ -1,0 +1,115 @@
+#include "app/lifecycle.h"
+
+#include <shellapi.h>
+
+#include "app/ui_state.h"
+#include "app/window_commands.h"
+#include "platform/win32/window_targets.h"
+#include "posting/poster_worker.h"
+#include "sources/hrd/hrd_poller.h"
+#include "sources/udp/test_mode.h"
+#include "sources/udp/udp_listener.h"
+
+const wchar_t* const kMainWindowClass = L"CorvaneWndClass";
+const wchar_t* const kMainWindowTitle = L"Corvane by N0CALL  v1.6.2";
+
+// The Vista-and-later structure, so the shell takes the whole tip.
+static_assert(sizeof(void*) != 8 || sizeof(NOTIFYICONDATAW) == 976, "full NOTIFYICONDATAW");
+
+void UpdateDpi(HWND window) {
+    if (window) {
+        // Looked up at run time: Windows before 10 has no GetDpiForWindow.
+        using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+        if (HMODULE user32 = GetModuleHandleW(L"user32.dll")) {
+            FARPROC found = GetProcAddress(user32, "GetDpiForWindow");
+            if (found) {
+                auto getDpi =
+                    reinterpret_cast<GetDpiForWindowFunction>(reinterpret_cast<void (*)()>(found));
+                const UINT dpi = getDpi(window);
+                if (dpi != 0) {
+                    ui.dpi = static_cast<int>(dpi);
+                    return;
+                }
+            }
+        }
+    }
+    if (HDC context = GetDC(window)) {
+        const int dpi = GetDeviceCaps(context, LOGPIXELSY);
+        if (dpi > 0)
+            ui.dpi = dpi;
+        ReleaseDC(window, context);
+    }
+}
+
+int ScaleForDpi(int value) {
+    return MulDiv(value, ui.dpi, 96);
+}
+
+bool RegisterMainWindowClass(HINSTANCE instance) {
+    WNDCLASSEXW windowClass = {};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.lpfnWndProc = MainWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = ui.appIcon;
+    windowClass.hIconSm = ui.appIcon;
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = kMainWindowClass;
+    return RegisterClassExW(&windowClass) != 0;
+}
+
+HWND CreateMainWindow(HINSTANCE instance) {
+    RECT frame = {0, 0, ScaleForDpi(kClientWidth), ScaleForDpi(kClientHeight)};
+    AdjustWindowRect(&frame, kMainWindowStyle, FALSE);
+    return CreateWindowExW(0, kMainWindowClass, kMainWindowTitle, kMainWindowStyle, CW_USEDEFAULT,
+                           CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top,
+                           nullptr, nullptr, instance, nullptr);
+}
+
+void AddTrayIcon() {
+    if (ui.trayIconAdded)
+        return;
+    NOTIFYICONDATAW icon = {};
+    icon.cbSize = sizeof(icon);
+    icon.hWnd = mainWindow.load();
+    icon.uID = 1;
+    icon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    icon.uCallbackMessage = WM_TRAYICON;
+    icon.hIcon = ui.appIcon;
+    lstrcpynW(icon.szTip, L"Corvane", ARRAYSIZE(icon.szTip));
+    Shell_NotifyIconW(NIM_ADD, &icon);
+    ui.trayIconAdded = true;
+}
+
+void RemoveTrayIcon() {
+    if (!ui.trayIconAdded)
+        return;
+    NOTIFYICONDATAW icon = {};
+    icon.cbSize = sizeof(icon);
+    icon.hWnd = mainWindow.load();
+    icon.uID = 1;
+    Shell_NotifyIconW(NIM_DELETE, &icon);
+    ui.trayIconAdded = false;
+}
+
+void RestoreMainWindow() {
+    HWND window = mainWindow.load();
+    ShowWindow(window, SW_SHOW);
+    ShowWindow(window, SW_RESTORE);
+    SetForegroundWindow(window);
+}
+
+void ConfirmExit(HWND owner) {
+    const int answer = MessageBoxW(owner,
+                                   L"This will fully close the Corvane and stop posting your "
+                                   L"station.\n\nDo you want to continue?",
+                                   L"Exit Corvane", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+    if (answer != IDYES)
+        return;
+    StopTestMode();
+    StopHrdPoller();
+    StopUdpListener();
+    StopPoster();
+    RemoveTrayIcon();
+    DestroyWindow(mainWindow.load());
+}

@@ -1,0 +1,22 @@
+#pragma once
+// Process start and end: DPI, tray icon, the main window and the exit confirmation.
+#include <windows.h>
+
+extern const wchar_t* const kMainWindowClass;
+extern const wchar_t* const kMainWindowTitle;
+constexpr DWORD kMainWindowStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+constexpr int kClientWidth = 460;
+constexpr int kClientHeight = 414;
+
+// Reads the DPI of the window (null: the screen) into ui.dpi; an unreadable DPI keeps the old one.
+void UpdateDpi(HWND window);
+// A layout number given at 96 DPI, at the current DPI (MulDiv rounding).
+int ScaleForDpi(int value);
+
+bool RegisterMainWindowClass(HINSTANCE instance);
+HWND CreateMainWindow(HINSTANCE instance);
+void AddTrayIcon();
+void RemoveTrayIcon();
+void RestoreMainWindow();
+// Asks before ending the program; on Yes stops every worker and destroys the window.
+void ConfirmExit(HWND owner);

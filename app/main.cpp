@@ -1,0 +1,72 @@
+// Corvane.exe: one instance, one window in the tray, the workers behind it.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include "app/control_ids.h"
+#include "app/lifecycle.h"
+#include "app/startup_registration.h"
+#include "app/ui_state.h"
+#include "core/settings.h"
+#include "platform/net.h"
+#include "platform/win32/window_targets.h"
+#include "posting/poster_worker.h"
+#include "sources/hrd/hrd_poller.h"
+#include "sources/udp/test_mode.h"
+#include "sources/udp/udp_listener.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    HANDLE singleInstance = CreateMutexW(nullptr, TRUE, L"N1MM_Corvane_SingleInstance");
+    if (singleInstance && GetLastError() == ERROR_ALREADY_EXISTS) {
+        // Bring the running copy forward instead of starting a second one.
+        if (HWND first = FindWindowW(kMainWindowClass, nullptr)) {
+            ShowWindow(first, SW_SHOW);
+            ShowWindow(first, SW_RESTORE);
+            SetForegroundWindow(first);
+        }
+        CloseHandle(singleInstance);
+        return 0;
+    }
+    // Never closed: it marks the first instance for as long as the process lives.
+    CreateMutexW(nullptr, FALSE, L"Global\\Corvane_Running");
+
+    NetStartup();
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_TAB_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    LoadSettings();
+    SyncStartWithWindows();
+    ui.appIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP_ICON), IMAGE_ICON,
+                                               0, 0, LR_DEFAULTSIZE | LR_SHARED));
+    RegisterMainWindowClass(instance);
+    UpdateDpi(nullptr);
+
+    // WM_CREATE builds the controls and starts the workers inside this call.
+    HWND window = CreateMainWindow(instance);
+    if (!window)
+        return 1;
+    AddTrayIcon();
+    ShowWindow(window, settings.startMinimized ? SW_HIDE : SW_SHOW);
+    UpdateWindow(window);
+
+    MSG message = {};
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (!IsDialogMessageW(window, &message)) { // Tab and Shift+Tab between the controls
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+
+    // Normally ConfirmExit has stopped all of these already. The HRD poller is stopped here too,
+    // so a loop ended some other way never leaves a joinable thread behind.
+    StopTestMode();
+    StopHrdPoller();
+    StopUdpListener();
+    StopPoster();
+    RemoveTrayIcon();
+    NetCleanup();
+    if (singleInstance) {
+        ReleaseMutex(singleInstance);
+        CloseHandle(singleInstance);
+    }
+    return static_cast<int>(message.wParam);
+}

@@ -1,0 +1,274 @@
+#include "app/main_window_layout.h"
+
+#include <commctrl.h>
+
+#include "app/control_ids.h"
+#include "app/lifecycle.h"
+#include "app/startup_registration.h"
+#include "app/ui_state.h"
+#include "core/settings.h"
+#include "platform/win32/window_targets.h"
+
+namespace {
+
+const IntervalChoice kIntervalChoices[] = {
+    {L"1 second", 1},    {L"2 seconds", 2},   {L"5 seconds", 5},     {L"10 seconds", 10},
+    {L"30 seconds", 30}, {L"60 seconds", 60}, {L"120 seconds", 120}, {L"300 seconds", 300},
+};
+
+const wchar_t* const kPageTitles[kPageCount] = {
+    L"VLM Dashboard", L"WP Dashboard", L"UDP Receiver",
+    L"HRD (TCP)",     L"Live Status",  L"Application settings",
+};
+
+const wchar_t* const kLiveCaptions[kLiveRowCount] = {
+    L"Freq (MHz)", L"Band",   L"Mode",  L"Operating", L"Last worked", L"Contest",
+    L"MyCall",     L"OpCall", L"Radio", L"Locator",   L"Location",
+};
+
+HWND CreateControl(HWND parent, DWORD exStyle, const wchar_t* className, const wchar_t* text,
+                   DWORD style, int x, int y, int width, int height, int id) {
+    HWND control = CreateWindowExW(
+        exStyle, className, text, style, ScaleForDpi(x), ScaleForDpi(y), ScaleForDpi(width),
+        ScaleForDpi(height), parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+        reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parent, GWLP_HINSTANCE)), nullptr);
+    if (control)
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(ui.uiFont), TRUE);
+    return control;
+}
+
+HWND CreateButton(HWND parent, int id, const wchar_t* text, int x, int y, int width, int height) {
+    return CreateControl(parent, 0, L"BUTTON", text,
+                         WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, x, y, width, height,
+                         id);
+}
+
+HWND CreateCheckBox(HWND parent, int id, const wchar_t* text, int x, int y, int width) {
+    return CreateControl(parent, 0, L"BUTTON", text,
+                         WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, x, y, width, 20, id);
+}
+
+HWND CreateEdit(HWND parent, int id, int x, int y, int width, int height, DWORD extraStyle) {
+    return CreateControl(parent, WS_EX_CLIENTEDGE, L"EDIT", L"",
+                         WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL | extraStyle, x, y,
+                         width, height, id);
+}
+
+HWND CreateLabel(HWND parent, const wchar_t* text, int x, int y, int width, int height) {
+    return CreateControl(parent, 0, L"STATIC", text, WS_CHILD | WS_VISIBLE, x, y, width, height, 0);
+}
+
+// Collects a page's controls for ShowTabPage; a control that failed to appear is left out.
+struct PageBuilder {
+    HWND parent;
+    int page;
+
+    HWND Add(HWND control) {
+        if (control)
+            ui.tabPages[page].push_back(control);
+        return control;
+    }
+    HWND Label(const wchar_t* text, int x, int y, int width, int height) {
+        return Add(CreateLabel(parent, text, x, y, width, height));
+    }
+};
+
+void BuildTabControl(HWND window) {
+    ui.tabControl = CreateControl(window, 0, WC_TABCONTROLW, L"",
+                                  WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 8, 8, 444, 360, IDC_TAB);
+    for (int index = 0; index < kPageCount; ++index) {
+        TCITEMW item = {};
+        item.mask = TCIF_TEXT;
+        item.pszText = const_cast<wchar_t*>(kPageTitles[index]);
+        SendMessageW(ui.tabControl, TCM_INSERTITEMW, index, reinterpret_cast<LPARAM>(&item));
+    }
+    SendMessageW(ui.tabControl, TCM_SETCURSEL, 0, 0);
+}
+
+// Pages 0 and 1 differ in their ids, the enable text, the URL row and the shortest interval.
+void BuildDashboardPage(HWND window, int index) {
+    DashboardTarget& target = settings.targets[index];
+    const bool hosted = index == 0;
+    PageBuilder page{window, index};
+
+    static const std::wstring hostedEnableText = L"Enable posting to " + HostOfUrl(kHostedBaseUrl);
+    target.enableBox = page.Add(
+        hosted ? CreateCheckBox(window, IDC_VLM_ENABLE, hostedEnableText.c_str(), 24, 48, 320)
+               : CreateCheckBox(window, IDC_WP_ENABLE, L"Enable posting to custom WP dashboard", 24,
+                                48, 350));
+    if (hosted) {
+        page.Label(L"Server URL", 24, 78, 110, 18);
+        page.Label(kHostedBaseUrl, 150, 78, 280, 18);
+    } else {
+        page.Label(L"Dashboard URL", 24, 78, 110, 18);
+        target.urlEdit = page.Add(CreateEdit(window, IDC_WP_URL, 150, 76, 285, 22, 0));
+    }
+    page.Label(L"Dashboard ID", 24, 106, 110, 18);
+    target.idEdit =
+        page.Add(CreateEdit(window, hosted ? IDC_VLM_ID : IDC_WP_ID, 150, 104, 140, 22, 0));
+    page.Label(L"API Key", 24, 134, 110, 18);
+    target.keyEdit = page.Add(
+        CreateEdit(window, hosted ? IDC_VLM_KEY : IDC_WP_KEY, 150, 132, 200, 22, ES_PASSWORD));
+    target.showKeyButton = page.Add(CreateButton(
+        window, hosted ? IDC_VLM_SHOW_KEY : IDC_WP_SHOW_KEY, L"Show", 358, 132, 52, 22));
+    target.keyVisible = false;
+    page.Label(L"Update interval", 24, 162, 110, 18);
+    target.intervalBox =
+        page.Add(CreateIntervalBox(window, hosted ? IDC_VLM_INTERVAL : IDC_WP_INTERVAL, 150, 160,
+                                   target.intervalSeconds, hosted ? 30 : 0));
+    target.lastPostLabel = page.Label(L"Last post: -", 24, 196, 380, 18);
+}
+
+void BuildUdpPage(HWND window) {
+    PageBuilder page{window, 2};
+    ui.udpEnableBox = page.Add(CreateCheckBox(
+        window, IDC_UDP_ENABLE, L"Enable UDP receiver (N1MM / MiniBook / Log4OM)", 24, 48, 400));
+    page.Label(L"UDP IP", 24, 78, 110, 18);
+    ui.udpAddressEdit = page.Add(CreateEdit(window, IDC_UDP_IP, 150, 76, 140, 22, 0));
+    page.Label(L"0.0.0.0  = listen on ALL interfaces (loopback + network broadcasts)", 24, 102, 430,
+               16);
+    page.Label(L"127.0.0.1 = this PC only (loopback \u2014 no network broadcasts)", 24, 120, 430,
+               16);
+    page.Label(L"UDP Port", 24, 146, 110, 18);
+    ui.udpPortEdit = page.Add(CreateEdit(window, IDC_UDP_PORT, 150, 144, 90, 22, ES_NUMBER));
+    ui.udpStatusLabel = page.Label(L"Stopped", 24, 180, 400, 18);
+}
+
+void BuildHrdPage(HWND window) {
+    PageBuilder page{window, 3};
+    ui.hrdEnableBox = page.Add(CreateCheckBox(
+        window, IDC_HRD_ENABLE, L"Enable HRD (Ham Radio Deluxe) TCP source", 24, 48, 360));
+    page.Label(L"HRD host", 24, 78, 110, 18);
+    ui.hrdHostEdit = page.Add(CreateEdit(window, IDC_HRD_HOST, 150, 76, 140, 22, 0));
+    page.Label(L"HRD port", 24, 106, 110, 18);
+    ui.hrdPortEdit = page.Add(CreateEdit(window, IDC_HRD_PORT, 150, 104, 90, 22, ES_NUMBER));
+    page.Label(L"Poll interval", 24, 134, 110, 18);
+    ui.hrdIntervalBox = page.Add(
+        CreateIntervalBox(window, IDC_HRD_INTERVAL, 150, 132, settings.hrdIntervalSeconds, 0));
+    page.Label(L"MyCall", 24, 164, 110, 18);
+    ui.hrdMyCallEdit = page.Add(CreateEdit(window, IDC_HRD_MYCALL, 150, 162, 140, 22, 0));
+    page.Label(L"Operator", 24, 192, 110, 18);
+    ui.hrdOperatorEdit = page.Add(CreateEdit(window, IDC_HRD_OPERATOR, 150, 190, 140, 22, 0));
+    hrdStatusLabel.store(page.Label(L"Disabled", 24, 222, 400, 18));
+    page.Label(L"HRD gives frequency + mode; MyCall/Operator are typed here.", 24, 244, 400, 18);
+}
+
+void BuildLiveStatusPage(HWND window) {
+    PageBuilder page{window, 4};
+    for (int row = 0; row < kLiveRowCount; ++row) {
+        const int y = 46 + 24 * row;
+        page.Label(kLiveCaptions[row], 24, y, 110, 18);
+        ui.liveValueLabels[row] = page.Label(L"-", 150, y, 290, 18);
+    }
+}
+
+void BuildApplicationPage(HWND window) {
+    PageBuilder page{window, 5};
+    ui.startMinimizedBox = page.Add(CreateCheckBox(window, IDC_START_MINIMIZED,
+                                                   L"Start minimized to system tray", 24, 48, 320));
+    ui.startWithWindowsBox = page.Add(CreateCheckBox(
+        window, IDC_START_WITH_WINDOWS, L"Start automatically when Windows starts", 24, 76, 320));
+    page.Label(L"Applies at once (no Save needed); stored in Windows.", 40, 96, 400, 18);
+    ui.testModeBox = page.Add(CreateCheckBox(window, IDC_TEST_MODE,
+                                             L"Test mode (send demo data when no UDP is received)",
+                                             24, 122, 400));
+}
+
+void SetText(void* control, const std::wstring& text) {
+    SetWindowTextW(AsWindow(control), text.c_str());
+}
+
+void FillFromSettings() {
+    const DashboardTarget& hosted = settings.targets[0];
+    SetChecked(AsWindow(hosted.enableBox), hosted.enabled);
+    SetText(hosted.idEdit, hosted.dashboardId);
+    SetText(hosted.keyEdit, hosted.apiKey);
+
+    const DashboardTarget& wp = settings.targets[1];
+    SetChecked(AsWindow(wp.enableBox), wp.enabled);
+    SetText(wp.urlEdit, wp.url);
+    SetText(wp.idEdit, wp.dashboardId);
+    SetText(wp.keyEdit, wp.apiKey);
+
+    SetChecked(ui.udpEnableBox, settings.udpEnabled);
+    SetText(ui.udpAddressEdit, settings.udpAddress);
+    SetText(ui.udpPortEdit, std::to_wstring(settings.udpPort));
+
+    SetChecked(ui.startMinimizedBox, settings.startMinimized);
+    // What Windows holds, not a stored setting.
+    SetChecked(ui.startWithWindowsBox, !ReadRunValue().empty() || StartupShortcutExists());
+
+    SetChecked(ui.hrdEnableBox, settings.hrdEnabled);
+    SetText(ui.hrdHostEdit, settings.hrdHost);
+    SetText(ui.hrdPortEdit, std::to_wstring(settings.hrdPort));
+    SetText(ui.hrdMyCallEdit, settings.hrdMyCall);
+    SetText(ui.hrdOperatorEdit, settings.hrdOperator);
+    SetText(hrdStatusLabel.load(), settings.hrdEnabled ? L"Enabled" : L"Disabled");
+}
+
+} // namespace
+
+std::vector<IntervalChoice> IntervalChoices(int minimum) {
+    std::vector<IntervalChoice> choices;
+    for (const IntervalChoice& choice : kIntervalChoices)
+        if (choice.seconds >= minimum)
+            choices.push_back(choice);
+    return choices;
+}
+
+int IntervalSelection(const std::vector<IntervalChoice>& choices, int current) {
+    for (std::size_t index = 0; index < choices.size(); ++index)
+        if (choices[index].seconds == current)
+            return static_cast<int>(index);
+    return 0;
+}
+
+std::wstring HostOfUrl(const std::wstring& url) {
+    std::size_t start = url.find(L"://");
+    start = start == std::wstring::npos ? 0 : start + 3;
+    const std::size_t end = url.find_first_of(L":/?#", start);
+    return url.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+}
+
+HFONT CreateUiFont() {
+    return CreateFontW(-ScaleForDpi(12), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                       DEFAULT_PITCH | FF_DONTCARE, L"Segoe UI");
+}
+
+HWND CreateIntervalBox(HWND parent, int id, int x, int y, int current, int minimum) {
+    HWND box = CreateControl(parent, 0, L"COMBOBOX", L"",
+                             WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, x,
+                             y, 120, 220, id);
+    if (!box)
+        return nullptr;
+    const std::vector<IntervalChoice> choices = IntervalChoices(minimum);
+    for (const IntervalChoice& choice : choices) {
+        const LRESULT at =
+            SendMessageW(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(choice.text));
+        if (at >= 0)
+            SendMessageW(box, CB_SETITEMDATA, static_cast<WPARAM>(at), choice.seconds);
+    }
+    SendMessageW(box, CB_SETCURSEL, IntervalSelection(choices, current), 0);
+    return box;
+}
+
+void BuildMainWindowControls(HWND window) {
+    BuildTabControl(window);
+    BuildDashboardPage(window, 0);
+    BuildDashboardPage(window, 1);
+    BuildUdpPage(window);
+    BuildHrdPage(window);
+    BuildLiveStatusPage(window);
+    BuildApplicationPage(window);
+    CreateButton(window, IDC_SAVE, L"Save settings", 250, 378, 110, 26);
+    CreateButton(window, IDC_EXIT, L"Exit", 372, 378, 80, 26);
+    FillFromSettings();
+    ShowTabPage(0);
+}
+
+void ShowTabPage(int index) {
+    for (int page = 0; page < kPageCount; ++page)
+        for (HWND control : ui.tabPages[page])
+            ShowWindow(control, page == index ? SW_SHOW : SW_HIDE);
+}

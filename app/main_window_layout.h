@@ -1,0 +1,24 @@
+#pragma once
+// The six tabbed pages and the two buttons of the main window, and how they are first filled.
+#include <string>
+#include <vector>
+#include <windows.h>
+
+struct IntervalChoice {
+    const wchar_t* text;
+    int seconds;
+};
+
+// The interval list's entries of at least `minimum` seconds, and the entry to select for
+// `current` (0 when none matches).
+std::vector<IntervalChoice> IntervalChoices(int minimum);
+int IntervalSelection(const std::vector<IntervalChoice>& choices, int current);
+
+// The host part of a URL ("https://host:port/path" gives "host").
+std::wstring HostOfUrl(const std::wstring& url);
+
+HFONT CreateUiFont();
+HWND CreateIntervalBox(HWND parent, int id, int x, int y, int current, int minimum);
+// Creates and fills every control; runs once at WM_CREATE, after the font exists.
+void BuildMainWindowControls(HWND window);
+void ShowTabPage(int index);

@@ -1,0 +1,23 @@
+#include "app/ui_state.h"
+
+UiState ui;
+
+std::wstring WindowText(HWND window) {
+    if (!window)
+        return std::wstring();
+    const int length = GetWindowTextLengthW(window);
+    if (length <= 0)
+        return std::wstring();
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    const int copied = GetWindowTextW(window, &text[0], length + 1);
+    text.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
+    return text;
+}
+
+bool IsChecked(HWND box) {
+    return SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void SetChecked(HWND box, bool checked) {
+    SendMessageW(box, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}

@@ -1,0 +1,50 @@
+#pragma once
+// The main window's process-wide state, owned by the UI thread. The workers see only mainWindow
+// and hrdStatusLabel (platform/win32/window_targets.h).
+#include <string>
+#include <vector>
+#include <windows.h>
+
+constexpr int kPageCount = 6;
+constexpr int kLiveRowCount = 11;
+
+struct UiState {
+    int dpi = 96;
+    HICON appIcon = nullptr; // shared resource, never destroyed
+    bool trayIconAdded = false;
+    HFONT uiFont = nullptr;
+
+    HWND tabControl = nullptr;
+
+    HWND udpEnableBox = nullptr;
+    HWND udpAddressEdit = nullptr;
+    HWND udpPortEdit = nullptr;
+    HWND udpStatusLabel = nullptr;
+
+    HWND hrdEnableBox = nullptr;
+    HWND hrdHostEdit = nullptr;
+    HWND hrdPortEdit = nullptr;
+    HWND hrdIntervalBox = nullptr;
+    HWND hrdMyCallEdit = nullptr;
+    HWND hrdOperatorEdit = nullptr;
+
+    HWND liveValueLabels[kLiveRowCount] = {};
+
+    HWND startMinimizedBox = nullptr;
+    HWND startWithWindowsBox = nullptr;
+    HWND testModeBox = nullptr;
+
+    // Every control of a page, labels included, in creation order; index = tab index.
+    std::vector<HWND> tabPages[kPageCount];
+};
+
+extern UiState ui;
+
+// DashboardTarget keeps its page's handles untyped, since the core knows no windows.
+inline HWND AsWindow(void* handle) {
+    return static_cast<HWND>(handle);
+}
+
+std::wstring WindowText(HWND window);
+bool IsChecked(HWND box);
+void SetChecked(HWND box, bool checked);

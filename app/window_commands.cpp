@@ -1,0 +1,275 @@
+#include "app/window_commands.h"
+
+#include <commctrl.h>
+
+#include "app/control_ids.h"
+#include "app/lifecycle.h"
+#include "app/main_window_layout.h"
+#include "app/startup_registration.h"
+#include "app/status_texts.h"
+#include "app/ui_state.h"
+#include "core/settings.h"
+#include "core/station_snapshot.h"
+#include "platform/win32/window_targets.h"
+#include "posting/poster_worker.h"
+#include "sources/hrd/hrd_poller.h"
+#include "sources/udp/test_mode.h"
+#include "sources/udp/udp_listener.h"
+
+namespace {
+
+const wchar_t* const kTestModeText = L"Test mode ON \u2014 ignoring UDP";
+
+int UdpPortFromBox() {
+    return PortFromText(WindowText(ui.udpPortEdit), kDefaultUdpPort);
+}
+
+long long SelectedIntervalData(void* box) {
+    HWND list = AsWindow(box);
+    const LRESULT selected = SendMessageW(list, CB_GETCURSEL, 0, 0);
+    if (selected == CB_ERR)
+        return 0;
+    return SendMessageW(list, CB_GETITEMDATA, static_cast<WPARAM>(selected), 0);
+}
+
+void OnCreate(HWND window) {
+    mainWindow.store(window);
+    UpdateDpi(window);
+    ui.uiFont = CreateUiFont();
+    BuildMainWindowControls(window);
+    StartPoster();
+    if (settings.udpEnabled)
+        StartUdpListener();
+    else
+        SetWindowTextW(ui.udpStatusLabel, L"Stopped");
+    if (settings.hrdEnabled)
+        StartHrdPoller();
+}
+
+void OnUdpEnableClicked() {
+    if (IsChecked(ui.udpEnableBox)) {
+        SetWindowTextW(ui.udpStatusLabel, L"Starting...");
+        StartUdpListener();
+    } else {
+        StopUdpListener();
+    }
+}
+
+void OnTestModeClicked() {
+    if (IsChecked(ui.testModeBox)) {
+        StartTestMode();
+        SetWindowTextW(ui.udpStatusLabel, kTestModeText);
+    } else {
+        StopTestMode();
+        SetUdpStatusText(udpRunning.load() ? UdpListening : UdpStopped, UdpPortFromBox());
+    }
+}
+
+void OnStartWithWindowsClicked(HWND window) {
+    const bool wanted = IsChecked(ui.startWithWindowsBox);
+    if (SetStartWithWindows(wanted))
+        return;
+    SetChecked(ui.startWithWindowsBox, !wanted);
+    MessageBoxW(window,
+                L"Windows refused to change the startup setting.\nThe registry key could not be "
+                L"written.",
+                L"Start with Windows", MB_OK | MB_ICONWARNING);
+}
+
+void ToggleKeyVisible(DashboardTarget& target) {
+    target.keyVisible = !target.keyVisible;
+    HWND keyEdit = AsWindow(target.keyEdit);
+    SendMessageW(keyEdit, EM_SETPASSWORDCHAR, target.keyVisible ? 0 : L'*', 0);
+    InvalidateRect(keyEdit, nullptr, TRUE);
+    SetWindowTextW(AsWindow(target.showKeyButton), target.keyVisible ? L"Hide" : L"Show");
+}
+
+void OnSave(HWND window) {
+    const bool hrdWasRunning = hrdRunning.load();
+    const bool udpWasRunning = udpRunning.load();
+    ApplySettingsFromControls();
+
+    if (settings.udpEnabled) {
+        if (!udpWasRunning) {
+            SetWindowTextW(ui.udpStatusLabel, L"Starting...");
+            StartUdpListener();
+        } else {
+            // A changed address or port only takes effect in a new listener.
+            StopUdpListener();
+            StartUdpListener();
+        }
+    } else if (udpWasRunning) {
+        StopUdpListener();
+    }
+
+    if (settings.hrdEnabled) {
+        if (!hrdWasRunning)
+            StartHrdPoller();
+        else
+            DropHrdConnection(); // it reconnects with the new settings
+    } else {
+        if (hrdWasRunning)
+            StopHrdPoller();
+        SetWindowTextW(hrdStatusLabel.load(), L"Disabled");
+    }
+
+    MessageBoxW(window, L"Settings saved.", L"Corvane", MB_OK | MB_ICONINFORMATION);
+}
+
+void ShowTrayMenu() {
+    HWND window = mainWindow.load();
+    POINT cursor = {};
+    GetCursorPos(&cursor);
+    HMENU menu = CreatePopupMenu();
+    if (!menu)
+        return;
+    AppendMenuW(menu, MF_STRING, IDM_TRAY_RESTORE, L"Restore");
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING, IDM_TRAY_EXIT, L"Exit");
+    // Without this the menu would not close when the user clicks elsewhere.
+    SetForegroundWindow(window);
+    TrackPopupMenu(menu, TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window, nullptr);
+    DestroyMenu(menu);
+}
+
+void OnCommand(HWND window, int id) {
+    switch (id) {
+    case IDC_UDP_ENABLE:
+        OnUdpEnableClicked();
+        break;
+    case IDC_START_WITH_WINDOWS:
+        OnStartWithWindowsClicked(window);
+        break;
+    case IDC_TEST_MODE:
+        OnTestModeClicked();
+        break;
+    case IDC_SAVE:
+        OnSave(window);
+        break;
+    case IDC_EXIT:
+        ConfirmExit(window);
+        break;
+    case IDC_VLM_SHOW_KEY:
+        ToggleKeyVisible(settings.targets[0]);
+        break;
+    case IDC_WP_SHOW_KEY:
+        ToggleKeyVisible(settings.targets[1]);
+        break;
+    case IDM_TRAY_RESTORE:
+        RestoreMainWindow();
+        break;
+    case IDM_TRAY_EXIT:
+        ConfirmExit(mainWindow.load());
+        break;
+    default:
+        break;
+    }
+}
+
+void OnPostResult(WPARAM target, LPARAM delivered) {
+    HWND label = AsWindow(settings.targets[target != 0 ? 1 : 0].lastPostLabel);
+    if (label)
+        SetWindowTextW(label, LastPostText(delivered != 0));
+}
+
+} // namespace
+
+void StartUdpListener() {
+    if (udpRunning.load())
+        return;
+    StartUdpListener(WindowText(ui.udpAddressEdit), UdpPortFromBox());
+}
+
+void RefreshLiveStatus() {
+    const StationSnapshot snapshot = ReadStationSnapshot().snapshot;
+    const std::wstring* const fields[kLiveRowCount] = {
+        &snapshot.freq,  &snapshot.band,        &snapshot.mode,     &snapshot.op_status,
+        &snapshot.call,  &snapshot.contestname, &snapshot.mycall,   &snapshot.opcall,
+        &snapshot.radio, &snapshot.locator,     &snapshot.location,
+    };
+    for (int row = 0; row < kLiveRowCount; ++row)
+        SetWindowTextW(ui.liveValueLabels[row], fields[row]->empty() ? L"-" : fields[row]->c_str());
+}
+
+void SetUdpStatusText(int state, int port) {
+    SetWindowTextW(ui.udpStatusLabel,
+                   FormatUdpStatusText(state, WindowText(ui.udpAddressEdit), port).c_str());
+}
+
+void ApplySettingsFromControls() {
+    SettingsForm form;
+    for (int index = 0; index < 2; ++index) {
+        const DashboardTarget& target = settings.targets[index];
+        form.enabled[index] = IsChecked(AsWindow(target.enableBox));
+        if (index == 1)
+            form.wpUrl = WindowText(AsWindow(target.urlEdit));
+        form.dashboardId[index] = WindowText(AsWindow(target.idEdit));
+        form.apiKey[index] = WindowText(AsWindow(target.keyEdit));
+        form.intervalData[index] = SelectedIntervalData(target.intervalBox);
+    }
+    form.udpEnabled = IsChecked(ui.udpEnableBox);
+    form.udpAddress = WindowText(ui.udpAddressEdit);
+    form.udpPortText = WindowText(ui.udpPortEdit);
+    form.startMinimized = IsChecked(ui.startMinimizedBox);
+    form.hrdEnabled = IsChecked(ui.hrdEnableBox);
+    form.hrdHost = WindowText(ui.hrdHostEdit);
+    form.hrdPortText = WindowText(ui.hrdPortEdit);
+    form.hrdIntervalData = SelectedIntervalData(ui.hrdIntervalBox);
+    form.hrdMyCall = WindowText(ui.hrdMyCallEdit);
+    form.hrdOperator = WindowText(ui.hrdOperatorEdit);
+    ApplySettings(form);
+}
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE:
+        OnCreate(window);
+        return 0;
+    case WM_DESTROY:
+        if (ui.uiFont) {
+            DeleteObject(ui.uiFont);
+            ui.uiFont = nullptr;
+        }
+        PostQuitMessage(0);
+        return 0;
+    case WM_CLOSE: // closing only hides; the exit confirmation is the way out
+        ShowWindow(mainWindow.load(), SW_HIDE);
+        return 0;
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) == SC_MINIMIZE) {
+            ShowWindow(mainWindow.load(), SW_HIDE);
+            return 0;
+        }
+        break;
+    case WM_NOTIFY: {
+        const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
+        if (header && header->hwndFrom == ui.tabControl && header->code == TCN_SELCHANGE)
+            ShowTabPage(static_cast<int>(SendMessageW(ui.tabControl, TCM_GETCURSEL, 0, 0)));
+        return 0;
+    }
+    case WM_COMMAND:
+        OnCommand(window, LOWORD(wParam));
+        return 0;
+    case WM_CTLCOLORSTATIC:
+        SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
+        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+    case WM_TRAYICON:
+        if (LOWORD(lParam) == WM_LBUTTONDBLCLK)
+            RestoreMainWindow();
+        else if (LOWORD(lParam) == WM_RBUTTONUP)
+            ShowTrayMenu();
+        return 0;
+    case WM_SNAPSHOT_CHANGED:
+        RefreshLiveStatus();
+        return 0;
+    case WM_UDP_STATUS:
+        SetUdpStatusText(static_cast<int>(wParam), static_cast<int>(lParam));
+        return 0;
+    case WM_POST_RESULT:
+        OnPostResult(wParam, lParam);
+        return 0;
+    default:
+        break;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
