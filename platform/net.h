@@ -17,6 +17,12 @@ void CloseSocket(SocketHandle socket);
 // Takes the handle out of the slot and closes it; whoever gets there first closes it, exactly once.
 void CloseSocketSlot(std::atomic<SocketHandle>& slot);
 
+// Makes a receive blocked on the socket in another thread return at once, and every later one
+// fail or return 0. POSIX does it with shutdown() alone and returns false: the owner still closes
+// the socket, so its descriptor cannot be reused under a receive that is about to start. Windows
+// can only do it by closing, and returns true: the socket is gone.
+bool WakeSocket(SocketHandle socket);
+
 // UDP: an IPv4 datagram socket with SO_REUSEADDR bound to the dotted-quad address (anything that
 // is not one binds 0.0.0.0) and port. kInvalidSocket when it cannot be created or bound.
 SocketHandle UdpBind(const std::string& address, int port);

@@ -36,6 +36,12 @@ void CloseSocketSlot(std::atomic<SocketHandle>& slot) {
     CloseSocket(slot.exchange(kInvalidSocket));
 }
 
+bool WakeSocket(SocketHandle socket) {
+    if (socket != kInvalidSocket)
+        ::shutdown(Fd(socket), SHUT_RDWR); // on an unconnected UDP socket too, despite ENOTCONN
+    return false;
+}
+
 SocketHandle UdpBind(const std::string& address, int port) {
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
     if (fd < 0)

@@ -29,6 +29,13 @@ void CloseSocketSlot(std::atomic<SocketHandle>& slot) {
     CloseSocket(slot.exchange(kInvalidSocket));
 }
 
+bool WakeSocket(SocketHandle socket) {
+    // Winsock does not promise that shutdown() ends a receive blocked on a datagram socket;
+    // closing it does.
+    CloseSocket(socket);
+    return socket != kInvalidSocket;
+}
+
 SocketHandle UdpBind(const std::string& address, int port) {
     SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     if (s == INVALID_SOCKET)

@@ -1,5 +1,6 @@
 #include "sources/udp/udp_listener.h"
 
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -20,6 +21,10 @@ namespace {
 // Touched by the UI thread only (start and stop).
 std::thread udpThread;
 
+// A stop's wake-up and the worker's close of udpSocket never overlap, so the stop never touches
+// a descriptor that is already closed and perhaps reused.
+std::mutex udpSocketMutex;
+
 // Large enough for any IPv4 UDP payload (65,507 bytes).
 constexpr int kReceiveBufferSize = 65536;
 
@@ -31,7 +36,7 @@ void UdpReceiverWorker(std::string address, int port) {
         return;
     }
     udpSocket.store(socket);
-    // A stop that came before the store found no socket to close; it cleared the flag first, so
+    // A stop that came before the store found no socket to wake; it cleared the flag first, so
     // the loop below does not start and the slot is emptied on the way out.
     NotifyUdpStatus(UdpListening, port);
 
@@ -39,7 +44,7 @@ void UdpReceiverWorker(std::string address, int port) {
     while (udpRunning.load()) {
         const int received = SocketReceive(socket, buffer.data(), kReceiveBufferSize);
         if (received < 0)
-            break; // an error, or the socket closed by StopUdpListener
+            break; // an error, or a stop that closed the socket (Windows)
         if (received == 0 && !udpRunning.load())
             break; // on POSIX a stop's shutdown reads as an empty datagram
         // An empty datagram says nothing, but it must not end the listener either.
@@ -50,7 +55,10 @@ void UdpReceiverWorker(std::string address, int port) {
         }
         udpDatagramsTaken.fetch_add(1);
     }
-    CloseSocketSlot(udpSocket);
+    {
+        std::lock_guard<std::mutex> lock(udpSocketMutex);
+        CloseSocketSlot(udpSocket); // unless a stop on Windows closed it already
+    }
     NotifyUdpStatus(UdpStopped, port);
 }
 
@@ -68,8 +76,13 @@ void StartUdpListener(const std::wstring& addressText, int port) {
 }
 
 void StopUdpListener() {
-    if (udpRunning.exchange(false))
-        CloseSocketSlot(udpSocket);
+    if (udpRunning.exchange(false)) {
+        // Wake a receive that is blocked; the worker then sees the flag cleared and closes the
+        // socket itself where the wake-up left it open.
+        std::lock_guard<std::mutex> lock(udpSocketMutex);
+        if (WakeSocket(udpSocket.load()))
+            udpSocket.store(kInvalidSocket);
+    }
     if (udpThread.joinable())
         udpThread.join();
 }

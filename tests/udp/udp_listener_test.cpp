@@ -97,11 +97,13 @@ class UdpListener : public testing::Test {
         ASSERT_TRUE(WaitUntil([&] { return udpDatagramsTaken.load() > taken; }));
     }
 
-    // Sends and waits until the parser has published it.
+    // Sends and waits until the parser has published it and the worker is done with it.
     void SendAndWaitPublished(const std::string& bytes) {
         const std::uint64_t published = CurrentVersion();
+        const std::uint64_t taken = udpDatagramsTaken.load();
         ASSERT_TRUE(SendDatagram(port, bytes));
-        ASSERT_TRUE(WaitUntil([&] { return CurrentVersion() > published; }));
+        ASSERT_TRUE(WaitUntil(
+            [&] { return CurrentVersion() > published && udpDatagramsTaken.load() > taken; }));
     }
 
     std::string LastDatagramFile() { return FileBytes(folder.File(kUdpLastDatagramFile)); }
@@ -330,10 +332,14 @@ TEST_F(UdpListener, DatagramSenderToolDrivesIt) {
         GTEST_SKIP() << "datagram_sender not built";
     StartListening();
     const std::uint64_t before = CurrentVersion();
-    const std::string command = "\"" + program + "\" 127.0.0.1:" + std::to_string(port) +
-                                " radio 1407400 2 && \"" + program +
-                                "\" 127.0.0.1:" + std::to_string(port) + " contact W1AW";
-    ASSERT_EQ(std::system(command.c_str()), 0);
+    const std::string target = " 127.0.0.1:" + std::to_string(port);
+#ifdef _WIN32
+    const std::string quoted = program; // cmd.exe would strip a leading quote
+#else
+    const std::string quoted = "\"" + program + "\"";
+#endif
+    ASSERT_EQ(std::system((quoted + target + " radio 1407400 2").c_str()), 0);
+    ASSERT_EQ(std::system((quoted + target + " contact W1AW").c_str()), 0);
     ASSERT_TRUE(WaitUntil([&] { return CurrentVersion() >= before + 2; }));
     const StationSnapshot shown = CurrentSnapshot();
     EXPECT_EQ(shown.freq, L"14.074");
