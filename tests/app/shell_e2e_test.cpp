@@ -802,7 +802,7 @@ TEST_F(Shell, Screenshots) {
     DashboardSink sink;
     ASSERT_TRUE(sink.Start(SinkOptions()));
     HrdSim sim;
-    ASSERT_TRUE(StartHrdSim(sim));
+    ASSERT_TRUE(StartHrdSim(sim, HrdSimScript(), 7809) || StartHrdSim(sim));
     const int udpPort = UdpPortFree(12060) ? 12060 : FreeUdpPort();
     Launch({{{L"vellumar", L"id"}, L"n0call-station"},
             {{L"vellumar", L"api_key"}, L"hosted-key"},
@@ -819,6 +819,7 @@ TEST_F(Shell, Screenshots) {
             {{L"hrd", L"mycall"}, L"N0CALL"},
             {{L"hrd", L"operator"}, L"N0CALL"}});
     ASSERT_TRUE(TextBecomes(LastPostLine(kWpPage), L"Last post: OK", 20s));
+    ShowPage(kLivePage);
     ASSERT_TRUE(WaitUntil([&] { return LiveValue(0) == L"14.074"; }, 10s));
 
     const wchar_t* const names[] = {L"1-vlm-dashboard", L"2-wp-dashboard",
