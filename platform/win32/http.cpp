@@ -43,6 +43,14 @@ int HttpPostForm(const std::wstring& url, const std::string& body) {
         WinHttpCloseHandle(session);
         return 0;
     }
+    // Waiting for the response's headers has a time-out of its own (90 s by default); it gets
+    // the same 2 s as every other step.
+    DWORD responseTimeout = kStepTimeoutMs;
+    WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
+                     sizeof responseTimeout);
+    // A redirect answers the post: a followed one would turn it into a GET without the form.
+    DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS;
+    WinHttpSetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &noRedirects, sizeof noRedirects);
 
     static const wchar_t kContentType[] = L"Content-Type: application/x-www-form-urlencoded\r\n";
     const DWORD length = static_cast<DWORD>(body.size());
