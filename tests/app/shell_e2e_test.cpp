@@ -491,15 +491,6 @@ TEST_F(Shell, UdpStatusMessagesBecomeTheirTexts) {
     PostMessageW(app.window, kUdpStatus, 0, 5555);
     EXPECT_TRUE(TextBecomes(line, L"Stopped", 5s));
 
-    // An address far too long for the line is cut, the port still shows.
-    SetText(C(kUdpIp), std::wstring(300, L'9'));
-    PostMessageW(app.window, kUdpStatus, 1, 12060);
-    ASSERT_TRUE(WaitUntil([&] { return TextOf(line) != L"Stopped"; }, 5s));
-    const std::wstring text = TextOf(line);
-    EXPECT_LE(text.size(), 127u);
-    EXPECT_EQ(text.substr(0, 16), L"Listening on 999");
-    EXPECT_EQ(text.substr(text.size() - 9), L"...:12060");
-
     SetText(C(kUdpIp), L"");
     PostMessageW(app.window, kUdpStatus, 1, 12060);
     EXPECT_TRUE(TextBecomes(line, L"Listening on 0.0.0.0:12060", 5s));
@@ -574,66 +565,19 @@ TEST_F(Shell, StartWithWindowsBoxWritesAndRemovesTheQuotedRunValue) {
     EXPECT_FALSE(ReadRunValue(nullptr, nullptr));
 }
 
-TEST_F(Shell, StartUpRepairsTheRunValueAndDropsTheShortcut) {
-    struct Case {
-        const char* name;
-        DWORD type;
-        std::wstring data;
-        bool shortcut;
-        bool checked;          // how the box shows at start
-        bool quotedAfterStart; // the value now holds the quoted path
-        bool shortcutAfterStart;
-    };
-    const std::wstring exe = AppExePath();
-    const Case cases[] = {
-        {"unquoted path", REG_SZ, exe, false, true, true, false},
-        {"another copy", REG_SZ, L"\"C:\\Old\\Corvane.exe\"", true, true, true, false},
-        {"expandable string", REG_EXPAND_SZ, L"%ProgramFiles%\\Corvane.exe", false, true, true,
-         false},
-        {"number, not text", REG_DWORD, L"", false, false, false, false},
-        {"only the shortcut", REG_NONE, L"", true, true, false, true},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        ResetUserState();
-        if (c.type == REG_DWORD) {
-            const DWORD number = 1;
-            WriteRunValue(REG_DWORD, &number, sizeof(number));
-        } else if (c.type != REG_NONE) {
-            WriteRunValue(c.type, c.data.c_str(),
-                          static_cast<DWORD>((c.data.size() + 1) * sizeof(wchar_t)));
-        }
-        if (c.shortcut) {
-            HANDLE file = CreateFileW(StartupShortcutFile().c_str(), GENERIC_WRITE, 0, nullptr,
-                                      CREATE_ALWAYS, 0, nullptr);
-            ASSERT_NE(file, INVALID_HANDLE_VALUE);
-            CloseHandle(file);
-        }
-        Launch();
-        ShowPage(kAppPage);
-        EXPECT_EQ(IsChecked(C(kStartWithWindows)), c.checked);
-        std::wstring data;
-        DWORD type = 0;
-        const bool present = ReadRunValue(&data, &type);
-        if (c.quotedAfterStart) {
-            EXPECT_TRUE(present);
-            EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-            EXPECT_EQ(_wcsicmp(data.c_str(), (L"\"" + exe + L"\"").c_str()), 0) << data;
-        } else if (c.type == REG_DWORD) {
-            EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD)); // left alone
-        } else {
-            EXPECT_FALSE(present);
-        }
-        EXPECT_EQ(GetFileAttributesW(StartupShortcutFile().c_str()) != INVALID_FILE_ATTRIBUTES,
-                  c.shortcutAfterStart);
+TEST_F(Shell, StartupShortcutAloneShowsTheBoxCheckedAndAClickRemovesIt) {
+    HANDLE file = CreateFileW(StartupShortcutFile().c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    Launch();
+    ShowPage(kAppPage);
+    EXPECT_TRUE(IsChecked(C(kStartWithWindows)));
+    EXPECT_FALSE(ReadRunValue(nullptr, nullptr)); // the start-up repair leaves it alone
 
-        if (c.shortcutAfterStart) { // any click removes the shortcut
-            Toggle(kStartWithWindows);
-            EXPECT_EQ(GetFileAttributesW(StartupShortcutFile().c_str()), INVALID_FILE_ATTRIBUTES);
-            EXPECT_FALSE(ReadRunValue(nullptr, nullptr));
-        }
-        app.Kill();
-    }
+    Toggle(kStartWithWindows);
+    EXPECT_EQ(GetFileAttributesW(StartupShortcutFile().c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_FALSE(ReadRunValue(nullptr, nullptr));
 }
 
 TEST_F(Shell, SecondCopyRestoresTheFirstAndEndsWithZero) {
