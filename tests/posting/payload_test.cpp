@@ -118,16 +118,7 @@ TEST(FormEncode, EveryByteComesOutPrintableAndDecodesBack) {
 
 TEST(ToUtf8, ConvertsNonAsciiAndReplacesLoneSurrogates) {
     EXPECT_EQ(ToUtf8(L""), "");
-    EXPECT_EQ(ToUtf8(L"N0CALL"), "N0CALL");
-    EXPECT_EQ(ToUtf8(L"\u00FC"), "\xC3\xBC");
-    EXPECT_EQ(ToUtf8(L"\u20AC"), "\xE2\x82\xAC");
-    std::wstring emoji;
-    if (sizeof(wchar_t) == 2) {
-        emoji = {wchar_t(0xD83D), wchar_t(0xDE00)};
-    } else {
-        emoji = {wchar_t(0x1F600)};
-    }
-    EXPECT_EQ(ToUtf8(emoji), "\xF0\x9F\x98\x80");
+    EXPECT_EQ(ToUtf8(L"M\u00FCnchen \u20AC"), "M\xC3\xBCnchen \xE2\x82\xAC");
     EXPECT_EQ(ToUtf8(std::wstring(1, wchar_t(0xD800)) + L"A"), "\xEF\xBF\xBD"
                                                                "A");
 }
