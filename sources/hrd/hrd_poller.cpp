@@ -21,7 +21,12 @@ const wchar_t* const kHrdControlsFileName = L"corvane-hrd-controls.txt";
 
 namespace {
 
+// Touched by the UI thread only (start and stop).
 std::thread hrdThread;
+
+// A stop's or drop's wake-up and the worker's close never overlap, so nobody wakes a descriptor
+// that is already closed and perhaps reused by another socket of this process.
+std::mutex hrdSocketMutex;
 
 constexpr int kConnectLimitMs = 3000;
 constexpr int kReceiveLimitMs = 4000;
@@ -90,9 +95,21 @@ struct HrdConnection {
     std::wstring modeCommand;
 };
 
-// Another thread may have closed the connection (stop, drop) while we were not blocked on it;
-// then the handle may already belong to a newer socket elsewhere in the process, so it is not
-// used again.
+void CloseHrdSocket() {
+    std::lock_guard<std::mutex> lock(hrdSocketMutex);
+    CloseSocketSlot(hrdSocket);
+}
+
+// Wakes the worker out of its exchange. Where the wake-up only shuts the socket down, it stays in
+// the slot for the worker to close; where it closes it, the slot is emptied.
+void WakeHrdSocket() {
+    std::lock_guard<std::mutex> lock(hrdSocketMutex);
+    if (WakeSocket(hrdSocket.load()))
+        hrdSocket.store(kInvalidSocket);
+}
+
+// Once another thread has closed the connection its handle may already belong to a newer socket
+// elsewhere in the process, so it is not used again.
 bool Exchange(const HrdConnection& connection, const std::wstring& command, std::wstring& reply) {
     if (hrdSocket.load() != connection.socket)
         return false;
@@ -172,17 +189,17 @@ void ConnectAndPoll() {
     hrdSocket.store(connection.socket);
     // A stop that came while connecting found the slot empty; close it here instead.
     if (!hrdRunning.load()) {
-        CloseSocketSlot(hrdSocket);
+        CloseHrdSocket();
         return;
     }
     SetReceiveTimeout(connection.socket, kReceiveLimitMs);
 
     if (!Handshake(connection)) {
-        CloseSocketSlot(hrdSocket);
+        CloseHrdSocket();
         return;
     }
     PollUntilFailure(connection, copy);
-    CloseSocketSlot(hrdSocket);
+    CloseHrdSocket();
     if (hrdRunning.load())
         SetHrdStatusText(kReconnecting);
 }
@@ -209,11 +226,11 @@ void StartHrdPoller() {
 
 void StopHrdPoller() {
     hrdRunning.store(false);
-    CloseSocketSlot(hrdSocket);
+    WakeHrdSocket();
     if (hrdThread.joinable())
         hrdThread.join();
 }
 
 void DropHrdConnection() {
-    CloseSocketSlot(hrdSocket);
+    WakeHrdSocket();
 }

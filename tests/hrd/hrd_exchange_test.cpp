@@ -117,16 +117,6 @@ TEST(HrdExchange, BadLengthReadsNothingBeyondTheLengthField) {
     }
 }
 
-TEST(HrdExchange, SendsExactlyOneRequestFrame) {
-    LoopbackPair pair;
-    pair.Send(Proper(u"ID\0"));
-    std::wstring reply;
-    ASSERT_TRUE(HrdExchange(pair.client, kHrdGetId, reply));
-    std::string request(30, '\0');
-    ASSERT_TRUE(ReceiveExact(pair.server.load(), &request[0], 30));
-    EXPECT_EQ(request, BuildHrdFrame(kHrdGetId));
-}
-
 TEST(HrdExchange, LargestFrameIsAccepted) {
     LoopbackPair pair;
     const std::u16string text = std::u16string(524279, u'7') + u'\0';
@@ -156,26 +146,6 @@ TEST(HrdExchange, FailedSendLeavesReplyAlone) {
     std::wstring reply = L"unchanged";
     EXPECT_FALSE(HrdExchange(kInvalidSocket, kHrdGetId, reply));
     EXPECT_EQ(reply, L"unchanged");
-}
-
-TEST(HrdExchange, CloseFromAnotherThreadEndsABlockedExchange) {
-    LoopbackPair pair;
-    SetReceiveTimeout(pair.client, 10000);
-    std::atomic<SocketHandle> slot{pair.client};
-    pair.client = kInvalidSocket; // the slot owns it now
-    bool result = true;
-    std::thread worker([&] {
-        std::wstring reply;
-        result = HrdExchange(slot.load(), kHrdGetId, reply);
-    });
-    // Wait for the request to arrive, so the worker is in its receive.
-    std::string request(30, '\0');
-    ASSERT_TRUE(ReceiveExact(pair.server.load(), &request[0], 30));
-    const auto start = Clock::now();
-    CloseSocketSlot(slot);
-    worker.join();
-    EXPECT_LT(Clock::now() - start, 2s);
-    EXPECT_FALSE(result);
 }
 
 TEST(HrdReceiveExact, CountsOfZeroOrLessReadNothing) {
@@ -237,44 +207,6 @@ TEST(HrdSimulator, FaultsAsTheClientSeesThem) {
         }
         CloseSocket(socket);
     }
-}
-
-TEST(HrdSimulator, EmptyModeReplyAndDropAfterPolls) {
-    HrdSimScript script;
-    script.modeReply = L"";
-    script.dropAfterPolls = 1;
-    HrdSim sim;
-    ASSERT_TRUE(StartHrdSim(sim, script));
-    const SocketHandle socket = TcpConnect("127.0.0.1", sim.port, 2000);
-    SetReceiveTimeout(socket, 2000);
-    std::wstring reply = L"x";
-    EXPECT_TRUE(HrdExchange(socket, L"[1] get mode", reply));
-    EXPECT_EQ(reply, L"");
-    EXPECT_TRUE(HrdExchange(socket, L"[1] get frequency", reply));
-    EXPECT_EQ(reply, L"14074000");
-    EXPECT_FALSE(HrdExchange(socket, L"[1] get frequency", reply));
-    CloseSocket(socket);
-    const std::vector<HrdSimCommand> commands = HrdSimCommands(sim);
-    ASSERT_EQ(commands.size(), 3u);
-    EXPECT_EQ(commands[0].frame, BuildHrdFrame(L"[1] get mode"));
-    EXPECT_EQ(CountHrdSimCommands(commands, kHrdGetFrequency), 2);
-}
-
-TEST(HrdSimulator, RefusesUntilToldOtherwise) {
-    HrdSim sim;
-    ASSERT_TRUE(StartHrdSim(sim, HrdSimScript(), 0, true));
-    EXPECT_EQ(TcpConnect("127.0.0.1", sim.port, 2000), kInvalidSocket);
-    ASSERT_TRUE(SetHrdSimRefusing(sim, false));
-    const SocketHandle socket = TcpConnect("127.0.0.1", sim.port, 2000);
-    ASSERT_NE(socket, kInvalidSocket);
-    SetReceiveTimeout(socket, 2000);
-    std::wstring reply;
-    EXPECT_TRUE(HrdExchange(socket, kHrdGetContext, reply));
-    EXPECT_EQ(reply, L"1");
-    ASSERT_TRUE(SetHrdSimRefusing(sim, true));
-    EXPECT_FALSE(HrdExchange(socket, kHrdGetContext, reply));
-    CloseSocket(socket);
-    EXPECT_EQ(TcpConnect("127.0.0.1", sim.port, 2000), kInvalidSocket);
 }
 
 } // namespace

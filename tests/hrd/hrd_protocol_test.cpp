@@ -122,17 +122,4 @@ TEST(HrdRecord, FrequencyFormatAndBand) {
     }
 }
 
-TEST(HrdRecord, EveryOtherFieldIsClearedAndOneRadioCounted) {
-    StationSnapshot expected;
-    expected.freq = L"14.074";
-    expected.band = L"20m";
-    expected.mode = L"";
-    expected.mycall = L"N0CALL";
-    expected.opcall = L"OP1";
-    expected.radio = L"IC-7300";
-    expected.app = L"HRD";
-    expected.radios = 1;
-    EXPECT_EQ(BuildHrdRecord(14074000, L"", L"N0CALL", L"OP1", L"IC-7300"), expected);
-}
-
 } // namespace

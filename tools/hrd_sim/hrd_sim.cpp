@@ -200,9 +200,18 @@ void ServeLoop(HrdSim* simulator) {
         }
         sim.changed.notify_all();
         Serve(sim, socket, number);
+        std::lock_guard<std::mutex> lock(sim.mutex);
         CloseSocketSlot(sim.connection);
     }
     CloseSocketSlot(sim.listener);
+}
+
+// Gets the serving thread out of a receive on the connection; only that thread closes it, so the
+// wake-up never meets a descriptor that is already closed.
+void WakeConnection(HrdSim& sim) {
+    std::lock_guard<std::mutex> lock(sim.mutex);
+    if (WakeSocket(sim.connection.load()))
+        sim.connection.store(kInvalidSocket);
 }
 
 // Gets the serving thread out of a blocking accept.
@@ -243,7 +252,7 @@ bool StartHrdSim(HrdSim& sim, const HrdSimScript& script, int port, bool refusin
 void StopHrdSim(HrdSim& sim) {
     if (!sim.running.exchange(false))
         return;
-    CloseSocketSlot(sim.connection);
+    WakeConnection(sim);
     sim.changed.notify_all();
     WakeAccept(sim);
     sim.thread.join();
@@ -275,7 +284,7 @@ bool SetHrdSimRefusing(HrdSim& sim, bool refusing) {
         std::lock_guard<std::mutex> lock(sim.mutex);
         sim.refusing = true;
     }
-    CloseSocketSlot(sim.connection);
+    WakeConnection(sim);
     WakeAccept(sim);
     // Refused from the moment this returns: the serving thread has let the port go.
     std::unique_lock<std::mutex> lock(sim.mutex);
@@ -285,7 +294,7 @@ bool SetHrdSimRefusing(HrdSim& sim, bool refusing) {
 }
 
 void DropHrdSimConnection(HrdSim& sim) {
-    CloseSocketSlot(sim.connection);
+    WakeConnection(sim);
 }
 
 std::vector<HrdSimCommand> HrdSimCommands(HrdSim& sim) {

@@ -75,8 +75,9 @@ int main(int argc, char** argv) {
         } else if (option == "--help" || option == "-h") {
             PrintUsage();
             return 0;
-        } else if (!hasValue) {
-            std::fprintf(stderr, "hrd_sim: %s needs a value\n", option.c_str());
+        } else if (option.rfind("--", 0) != 0 || !hasValue) {
+            std::fprintf(stderr, "hrd_sim: %s is unknown or needs a value\n", option.c_str());
+            PrintUsage();
             return 2;
         } else if (option == "--listen") {
             address = value;
