@@ -352,17 +352,10 @@ TEST_F(HrdPollerTest, OnlyNumericIpv4HostsAreUsedOthersMeanThisComputer) {
         bool reachesSimulator;
     };
     const Case cases[] = {
-        {L"", true},
-        {L"localhost", true},
-        {L"hrd.invalid", true},
-        {L"::1", true},
-        {L"127.0.0.256", true},
-        {L"127.0.0.02", true},
-        {L"127.0.0.2 ", true},
-        {L"2130706434", true}, // 127.0.0.2 to some parsers, but no dotted
-                               // quad
-        {L"127.0.0.1", true},
-        {L"127.0.0.2", false}, // honoured, and nothing listens there
+        {L"", true},           {L"localhost", true},   {L"hrd.invalid", true},
+        {L"::1", true},        {L"127.0.0.256", true}, {L"127.0.0.02", true},
+        {L"127.0.0.2 ", true}, {L"2130706434", true}, // 127.0.0.2 to some parsers, no dotted quad
+        {L"127.0.0.1", true},  {L"127.0.0.2", false}, // honoured, and nothing listens there
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.host.begin(), c.host.end()));
