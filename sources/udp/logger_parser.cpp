@@ -1,10 +1,14 @@
 #include "sources/udp/logger_parser.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <iterator>
 #include <limits>
 #include <map>
+#include <utility>
 
 #include "core/band_plan.h"
 #include "core/station_snapshot.h"
@@ -30,7 +34,41 @@ std::int64_t SteadyNow() {
 std::atomic<LoggerClock> loggerClock{&SteadyNow};
 
 char LowerChar(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    // Without a branch, so that lowering a whole datagram compiles to vector code.
+    return static_cast<char>(c + (static_cast<unsigned char>(c - 'A') < 26 ? 'a' - 'A' : 0));
+}
+
+// Chains every "<" of index.lowered by the byte after it, and every "</" by the byte after that.
+void IndexLowered(DatagramTags& index) {
+    const std::string& lowered = index.lowered;
+    const std::size_t size = lowered.size();
+    const char* const first = lowered.data();
+    index.tags.reserve(64); // a typical datagram has fewer tags; a larger one grows the list
+    for (const char* at = first;
+         (at = static_cast<const char*>(std::memchr(at, '<', size - (at - first)))); ++at)
+        index.tags.push_back(
+            {static_cast<std::size_t>(at - first), DatagramTags::kNone, DatagramTags::kNone});
+    std::fill(std::begin(index.firstOpening), std::end(index.firstOpening), DatagramTags::kNone);
+    std::fill(std::begin(index.firstClosing), std::end(index.firstClosing), DatagramTags::kNone);
+    // Backwards, so that each chain comes out in the order of the text.
+    for (std::size_t tag = index.tags.size(); tag-- > 0;) {
+        DatagramTags::Tag& entry = index.tags[tag];
+        if (entry.at + 1 >= size)
+            continue;
+        const auto opening = static_cast<unsigned char>(lowered[entry.at + 1]);
+        entry.nextOpening = index.firstOpening[opening];
+        index.firstOpening[opening] = tag;
+        if (opening == '/' && entry.at + 2 < size) {
+            const auto closing = static_cast<unsigned char>(lowered[entry.at + 2]);
+            entry.nextClosing = index.firstClosing[closing];
+            index.firstClosing[closing] = tag;
+        }
+    }
+}
+
+bool HoldsAt(const std::string& text, std::size_t at, const std::string& part) {
+    return at <= text.size() && text.size() - at >= part.size() &&
+           std::memcmp(text.data() + at, part.data(), part.size()) == 0;
 }
 
 // The C locale's white space, as atoll and isspace know it.
@@ -90,10 +128,11 @@ void ExpireRadios(std::int64_t now, std::int32_t justStored) {
     }
 }
 
-// With snapshotMutex held; radiosByNumber is never empty here.
-StationSnapshot ComposeSnapshot() {
+// With snapshotMutex held; radiosByNumber is never empty here. Copied into the shared record in
+// place, so that its strings keep their storage from one datagram to the next.
+void ComposeSnapshot(StationSnapshot& composed) {
     auto first = radiosByNumber.begin();
-    StationSnapshot composed = first->second;
+    composed = first->second;
     composed.call = latestCall;
     composed.contestname = latestContestName;
     composed.radios = 1;
@@ -106,11 +145,10 @@ StationSnapshot ComposeSnapshot() {
         composed.radio2 = second->second.radio;
         composed.op_status2 = second->second.op_status;
     }
-    return composed;
 }
 
-void HandleRadioMessage(const std::string& text, const std::string& lowered) {
-    auto element = [&](const char* name) { return ElementText(text, lowered, name); };
+void HandleRadioMessage(const std::string& text, const DatagramTags& index) {
+    auto element = [&](const char* name) { return ElementText(text, index, name); };
     auto wide = [&](const char* name) { return Utf8ToWide(element(name)); };
 
     const std::string freqText = element("freq");
@@ -162,17 +200,17 @@ void HandleRadioMessage(const std::string& text, const std::string& lowered) {
         if (!record.contestname.empty())
             latestContestName = record.contestname;
         const std::int64_t now = clock();
-        radiosByNumber[number] = record;
+        radiosByNumber[number] = std::move(record); // not read again
         radioLastSeen[number] = now;
         ExpireRadios(now, number);
-        shared = ComposeSnapshot();
+        ComposeSnapshot(shared);
     });
 }
 
-void HandleContactMessage(const std::string& text, const std::string& lowered) {
-    const std::wstring call = Utf8ToWide(ElementText(text, lowered, "call"));
-    const std::wstring contestName = Utf8ToWide(ElementText(text, lowered, "contestname"));
-    const std::wstring mycall = Utf8ToWide(ElementText(text, lowered, "mycall"));
+void HandleContactMessage(const std::string& text, const DatagramTags& index) {
+    const std::wstring call = Utf8ToWide(ElementText(text, index, "call"));
+    const std::wstring contestName = Utf8ToWide(ElementText(text, index, "contestname"));
+    const std::wstring mycall = Utf8ToWide(ElementText(text, index, "mycall"));
     RaiseStationUpdate([&](StationSnapshot& shared) {
         latestCall = call;
         latestContestName = contestName;
@@ -239,8 +277,65 @@ std::string RootElementName(const std::string& text) {
     }
 }
 
+DatagramTags IndexDatagram(const std::string& text) {
+    DatagramTags index;
+    index.lowered = LowerAscii(text);
+    IndexLowered(index);
+    return index;
+}
+
+// Every match of "<name" or "</name>" starts at a "<", and the chains hold every "<" that can
+// begin one, in order: what this finds is what a search of the whole text finds first.
+std::string ElementText(const std::string& text, const DatagramTags& index,
+                        const std::string& name) {
+    // The parser's names are lower-case already; only another caller's name needs a copy.
+    const bool lowerAlready =
+        std::none_of(name.begin(), name.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+    const std::string lowerCopy = lowerAlready ? std::string() : LowerAscii(name);
+    const std::string& lowerName = lowerAlready ? name : lowerCopy;
+    const std::string& lowered = index.lowered;
+    std::size_t open = std::string::npos;
+    if (lowerName.empty()) {
+        if (!index.tags.empty())
+            open = index.tags.front().at;
+    } else {
+        for (std::size_t tag = index.firstOpening[static_cast<unsigned char>(lowerName[0])];
+             tag != DatagramTags::kNone; tag = index.tags[tag].nextOpening) {
+            if (HoldsAt(lowered, index.tags[tag].at + 1, lowerName)) {
+                open = index.tags[tag].at;
+                break;
+            }
+        }
+    }
+    if (open == std::string::npos)
+        return std::string();
+    const std::size_t close = lowered.find('>', open);
+    if (close == std::string::npos)
+        return std::string();
+    const std::size_t begin = close + 1;
+    const std::size_t nameEnd = lowerName.size() + 2; // from the "<" of "</name>" to its ">"
+    const auto key = static_cast<unsigned char>(lowerName.empty() ? '>' : lowerName[0]);
+    for (std::size_t tag = index.firstClosing[key]; tag != DatagramTags::kNone;
+         tag = index.tags[tag].nextClosing) {
+        const std::size_t at = index.tags[tag].at;
+        if (at >= begin && HoldsAt(lowered, at + 2, lowerName) && at + nameEnd < lowered.size() &&
+            lowered[at + nameEnd] == '>')
+            return text.substr(begin, at - begin);
+    }
+    return std::string();
+}
+
 std::string ElementText(const std::string& text, const std::string& lowered,
                         const std::string& name) {
+    DatagramTags index;
+    index.lowered = lowered;
+    IndexLowered(index);
+    return ElementText(text, index, name);
+}
+
+// The plain way: the whole text searched for the patterns.
+std::string ElementText(const std::string& text, const std::string& name) {
+    const std::string lowered = LowerAscii(text);
     const std::string lowerName = LowerAscii(name);
     const std::size_t open = lowered.find("<" + lowerName);
     if (open == std::string::npos)
@@ -255,16 +350,12 @@ std::string ElementText(const std::string& text, const std::string& lowered,
     return text.substr(begin, end - begin);
 }
 
-std::string ElementText(const std::string& text, const std::string& name) {
-    return ElementText(text, LowerAscii(text), name);
-}
-
 void ParseLoggerDatagram(const std::string& text) {
     const std::string root = RootElementName(text);
     if (root.compare(0, 5, "radio") == 0)
-        HandleRadioMessage(text, LowerAscii(text));
+        HandleRadioMessage(text, IndexDatagram(text));
     else if (root.compare(0, 7, "contact") == 0)
-        HandleContactMessage(text, LowerAscii(text));
+        HandleContactMessage(text, IndexDatagram(text));
 }
 
 void SetLoggerParserClock(LoggerClock clock) {
