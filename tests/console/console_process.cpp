@@ -1,11 +1,11 @@
 #include "tests/console/console_process.h"
 
 #include <cerrno>
-#include <csignal>
-#include <cstring>
+#include <cstdlib>
 #include <fcntl.h>
 #include <regex>
 #include <spawn.h>
+#include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,43 +13,31 @@ extern char** environ;
 
 namespace {
 
+// "YYYY-MM-DD HH:MM:SS  " in front of every line of standard output.
+const std::regex kStamp("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}  ");
+
 std::vector<std::string> SplitLines(const std::string& text) {
     std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) {
-            lines.push_back(text.substr(start)); // a line still being written
-            break;
-        }
-        lines.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);)
+        lines.push_back(line);
     return lines;
 }
 
-// "YYYY-MM-DD HH:MM:SS  " in front of every line of standard output.
-const std::size_t kStampLength = 21;
-
-bool HasStamp(const std::string& line) {
-    static const std::regex stamp("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}  ");
-    return std::regex_search(line, stamp);
-}
-
-void ReadAll(ConsoleProcess* process, int fd, std::string ConsoleProcess::*into) {
+void ReadAll(ConsoleProcess* process, int fd, std::string* into) {
     char buffer[4096];
     for (;;) {
         const ssize_t got = ::read(fd, buffer, sizeof buffer);
         if (got < 0 && errno == EINTR)
             continue;
         std::lock_guard<std::mutex> lock(process->mutex);
-        if (got <= 0) {
+        if (got > 0)
+            into->append(buffer, static_cast<std::size_t>(got));
+        else
             --process->openStreams;
-            process->changed.notify_all();
-            break;
-        }
-        (process->*into).append(buffer, static_cast<std::size_t>(got));
         process->changed.notify_all();
+        if (got <= 0)
+            break;
     }
     ::close(fd);
 }
@@ -57,163 +45,85 @@ void ReadAll(ConsoleProcess* process, int fd, std::string ConsoleProcess::*into)
 } // namespace
 
 ConsoleProcess::ConsoleProcess(const std::vector<std::string>& arguments,
-                               const std::vector<std::string>& environment) {
-    // The child gets this process's environment with the given variables put in.
-    std::vector<std::string> variables = environment;
-    for (char** entry = environ; *entry; ++entry) {
-        const std::string existing = *entry;
-        bool replaced = false;
-        for (const std::string& wanted : environment)
-            replaced |= existing.rfind(wanted.substr(0, wanted.find('=') + 1), 0) == 0;
-        if (!replaced)
-            variables.push_back(existing);
-    }
-
+                               const std::string& configHome) {
+    std::vector<std::string> strings = {CORVANE_CONSOLE_BINARY};
+    strings.insert(strings.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
-    std::string binary = CORVANE_CONSOLE_BINARY;
-    argv.push_back(binary.data());
-    std::vector<std::string> copies = arguments;
-    for (std::string& argument : copies)
-        argv.push_back(argument.data());
+    for (std::string& argument : strings)
+        argv.push_back(&argument[0]);
     argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (std::string& variable : variables)
-        envp.push_back(variable.data());
-    envp.push_back(nullptr);
+    // Each test sets its own before it starts one, so the child never sees the real data folder.
+    ::setenv("XDG_CONFIG_HOME", configHome.c_str(), 1);
 
-    int outputPipe[2], errorPipe[2];
-    if (::pipe2(outputPipe, O_CLOEXEC) != 0)
+    int out[2], err[2];
+    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
         return;
-    if (::pipe2(errorPipe, O_CLOEXEC) != 0) {
-        ::close(outputPipe[0]);
-        ::close(outputPipe[1]);
-        return;
-    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, outputPipe[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, errorPipe[1], 2);
-    // The child starts with no signal blocked, whatever the test runner's threads have.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
-    pid_t child = -1;
-    const int result =
-        ::posix_spawn(&child, binary.c_str(), &actions, &attributes, argv.data(), envp.data());
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    if (::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+        pid = -1;
     posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    ::close(outputPipe[1]);
-    ::close(errorPipe[1]);
-    if (result != 0) {
-        ::close(outputPipe[0]);
-        ::close(errorPipe[0]);
-        return;
-    }
-    pid = child;
+    ::close(out[1]);
+    ::close(err[1]);
     openStreams = 2;
-    outputReader = std::thread(ReadAll, this, outputPipe[0], &ConsoleProcess::outputText);
-    errorReader = std::thread(ReadAll, this, errorPipe[0], &ConsoleProcess::errorText);
+    readers[0] = std::thread(ReadAll, this, out[0], &text[0]);
+    readers[1] = std::thread(ReadAll, this, err[0], &text[1]);
 }
 
 ConsoleProcess::~ConsoleProcess() {
     if (pid > 0 && !reaped) {
         ::kill(pid, SIGKILL);
-        int ignored = 0;
-        ::waitpid(pid, &ignored, 0);
+        ::waitpid(pid, nullptr, 0);
     }
-    if (outputReader.joinable())
-        outputReader.join();
-    if (errorReader.joinable())
-        errorReader.join();
-}
-
-void ConsoleProcess::Signal(int signal) {
-    if (pid > 0 && !reaped)
-        ::kill(pid, signal);
+    for (std::thread& reader : readers)
+        if (reader.joinable())
+            reader.join();
 }
 
 std::vector<std::string> ConsoleProcess::Lines() {
-    std::string text;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        text = outputText;
-    }
-    std::vector<std::string> lines;
-    for (const std::string& line : SplitLines(text))
-        lines.push_back(HasStamp(line) ? line.substr(kStampLength) : line);
+    std::lock_guard<std::mutex> lock(mutex);
+    std::vector<std::string> lines = SplitLines(text[0]);
+    for (std::string& line : lines)
+        if (std::regex_search(line, kStamp))
+            line.erase(0, 21);
     return lines;
 }
 
-std::vector<std::string> ConsoleProcess::ErrorLines() {
+bool ConsoleProcess::Stamped() {
     std::lock_guard<std::mutex> lock(mutex);
-    return SplitLines(errorText);
-}
-
-std::string ConsoleProcess::AllOutput() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return outputText + errorText;
-}
-
-bool ConsoleProcess::StampsWellFormed() {
-    std::string text;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        text = outputText;
-    }
-    for (const std::string& line : SplitLines(text))
-        if (!HasStamp(line))
+    for (const std::string& line : SplitLines(text[0]))
+        if (!std::regex_search(line, kStamp))
             return false;
     return true;
 }
 
-bool ConsoleProcess::WaitForLine(const std::function<bool(const std::string&)>& match,
-                                 std::chrono::milliseconds limit) {
-    std::unique_lock<std::mutex> lock(mutex);
-    return changed.wait_for(lock, limit, [&] {
-        for (const std::string& line : SplitLines(outputText))
-            if (match(HasStamp(line) ? line.substr(kStampLength) : line))
-                return true;
-        return false;
-    });
+std::string ConsoleProcess::Errors() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return text[1];
+}
+
+std::string ConsoleProcess::All() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return text[0] + text[1];
 }
 
 bool ConsoleProcess::WaitForLine(const std::string& part, std::chrono::milliseconds limit) {
-    return WaitForLine(
-        [&](const std::string& line) { return line.find(part) != std::string::npos; }, limit);
+    std::unique_lock<std::mutex> lock(mutex);
+    return changed.wait_for(lock, limit, [&] { return text[0].find(part) != std::string::npos; });
 }
 
-bool ConsoleProcess::WaitForExit(std::chrono::milliseconds limit, int& exitCode) {
-    exitCode = -1;
-    if (pid <= 0)
-        return false;
+int ConsoleProcess::WaitForExit(std::chrono::milliseconds limit) {
     {
         std::unique_lock<std::mutex> lock(mutex);
-        if (!changed.wait_for(lock, limit, [&] { return openStreams == 0; }))
-            return false;
+        if (pid <= 0 || !changed.wait_for(lock, limit, [&] { return openStreams == 0; }))
+            return -1;
     }
-    if (!reaped) {
-        // Both streams closed: the child has ended or is ending; reaping does not wait long.
-        if (::waitpid(pid, &status, 0) != pid)
-            return false;
-        reaped = true;
-    }
-    exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return true;
-}
-
-int LineIndex(const std::vector<std::string>& lines, const std::string& part) {
-    for (std::size_t i = 0; i < lines.size(); ++i)
-        if (lines[i].find(part) != std::string::npos)
-            return static_cast<int>(i);
-    return -1;
-}
-
-int LineCount(const std::vector<std::string>& lines, const std::string& part) {
-    int count = 0;
-    for (const std::string& line : lines)
-        count += line.find(part) != std::string::npos ? 1 : 0;
-    return count;
+    // Both streams closed: the child has ended or is ending, so reaping does not wait long.
+    int status = 0;
+    if (reaped || ::waitpid(pid, &status, 0) != pid)
+        return -1;
+    reaped = true;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }

@@ -1,56 +1,39 @@
 #pragma once
-// The real `corvane` binary run as a child process, its standard output and error collected
-// line by line as they arrive.
+// The real `corvane` binary run as a child process, its standard output and error collected as
+// they arrive.
 #include <chrono>
 #include <condition_variable>
-#include <functional>
+#include <csignal>
 #include <mutex>
 #include <string>
 #include <sys/types.h>
 #include <thread>
-#include <utility>
 #include <vector>
 
 struct ConsoleProcess {
-    // Starts the binary with these arguments; `environment` entries ("NAME=value") replace or add
-    // to this process's environment.
-    ConsoleProcess(const std::vector<std::string>& arguments,
-                   const std::vector<std::string>& environment);
+    // Starts the binary with these arguments and XDG_CONFIG_HOME set to `configHome`.
+    ConsoleProcess(const std::vector<std::string>& arguments, const std::string& configHome);
     ~ConsoleProcess(); // kills a child that still runs
-    ConsoleProcess(const ConsoleProcess&) = delete;
-    ConsoleProcess& operator=(const ConsoleProcess&) = delete;
 
-    bool Started() const { return pid > 0; }
-    void Signal(int signal);
-
-    // Standard output lines with their time stamps removed; the stamps themselves are checked by
-    // StampsWellFormed. Standard error lines are kept as they are.
-    std::vector<std::string> Lines();
-    std::vector<std::string> ErrorLines();
-    std::string AllOutput(); // both streams as received, stamps included
-    bool StampsWellFormed();
-
-    // Waits until some output line satisfies the predicate (or contains the text).
-    bool WaitForLine(const std::function<bool(const std::string&)>& match,
-                     std::chrono::milliseconds limit);
+    int Stop(int signal = SIGTERM) { // sends the signal, then waits as WaitForExit does
+        if (pid > 0 && !reaped)
+            ::kill(pid, signal);
+        return WaitForExit(std::chrono::seconds(15));
+    }
+    std::vector<std::string> Lines(); // standard output, time stamps removed
+    bool Stamped();                   // every line of standard output had its time stamp
+    std::string Errors();
+    std::string All(); // both streams as received
     bool WaitForLine(const std::string& part, std::chrono::milliseconds limit);
-    // Waits until both output streams have closed, then reaps the child. False on time-out;
-    // `exitCode` is the exit status, or 128 + signal when a signal ended it.
-    bool WaitForExit(std::chrono::milliseconds limit, int& exitCode);
+    // Waits until both streams have closed and reaps the child: its exit code, 128 + the signal
+    // that ended it, or -1 on time-out.
+    int WaitForExit(std::chrono::milliseconds limit);
 
     pid_t pid = -1;
+    bool reaped = false;
     std::mutex mutex;
     std::condition_variable changed;
-    std::string outputText;
-    std::string errorText;
+    std::string text[2]; // standard output and error
     int openStreams = 0;
-    bool reaped = false;
-    int status = 0;
-    std::thread outputReader;
-    std::thread errorReader;
+    std::thread readers[2];
 };
-
-// Index of the first line containing `part`, or -1.
-int LineIndex(const std::vector<std::string>& lines, const std::string& part);
-// How many lines contain `part`.
-int LineCount(const std::vector<std::string>& lines, const std::string& part);

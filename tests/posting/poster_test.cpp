@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -20,41 +19,28 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 
-struct FakePost {
-    std::wstring url;
-    std::wstring call;
-};
+const std::wstring kHosted = L"http://hosted.invalid";
+const std::wstring kWordPress = L"http://wp.invalid";
 
-std::mutex fakeMutex;
-std::condition_variable fakeChanged;
-std::vector<FakePost> fakePosts;
+// The faked transport and clock, called only from the test's own thread.
+std::string fakePosted; // H(osted), W(ordPress) or ? for another URL, per post
 bool fakeDelivers = true;
-std::atomic<long long> fakeNowMs{0};
+long long fakeNowMs = 0;
 
-bool FakeTransport(const StationSnapshot& snapshot, const std::wstring& url, const std::wstring&,
+bool FakeTransport(const StationSnapshot&, const std::wstring& url, const std::wstring&,
                    const std::wstring&) {
-    std::lock_guard<std::mutex> lock(fakeMutex);
-    fakePosts.push_back({url, snapshot.call});
-    fakeChanged.notify_all();
+    fakePosted += url == kHosted ? 'H' : url == kWordPress ? 'W' : '?';
     return fakeDelivers;
 }
 
 Clock::time_point FakeClock() {
-    return Clock::time_point(milliseconds(fakeNowMs.load()));
+    return Clock::time_point(milliseconds(fakeNowMs));
 }
 
-std::vector<FakePost> TakePosts() {
-    std::lock_guard<std::mutex> lock(fakeMutex);
-    std::vector<FakePost> posts;
-    posts.swap(fakePosts);
-    return posts;
-}
-
-std::vector<std::wstring> TakeUrls() {
-    std::vector<std::wstring> urls;
-    for (const FakePost& post : TakePosts())
-        urls.push_back(post.url);
-    return urls;
+std::string Take() {
+    std::string taken;
+    taken.swap(fakePosted);
+    return taken;
 }
 
 void SetTarget(int index, bool enabled, int intervalSeconds, const std::wstring& url,
@@ -68,14 +54,6 @@ void SetTarget(int index, bool enabled, int intervalSeconds, const std::wstring&
     target.apiKey = key;
 }
 
-SnapshotRead Write(std::uint64_t version, const std::wstring& call) {
-    SnapshotRead read;
-    read.version = version;
-    read.snapshot.freq = L"14.074";
-    read.snapshot.call = call;
-    return read;
-}
-
 bool ResultsAre(NotifyRecorder& recorder, const std::vector<std::pair<int, bool>>& expected) {
     recorder.WaitFor(
         [&](const std::vector<NotifyEvent>& events) {
@@ -84,31 +62,42 @@ bool ResultsAre(NotifyRecorder& recorder, const std::vector<std::pair<int, bool>
                 results += event.kind == NotifyEvent::PostResult;
             return results >= expected.size();
         },
-        milliseconds(5000));
+        seconds(5));
     return recorder.PostResults() == expected;
 }
 
-const std::wstring kHosted = L"http://hosted.invalid";
-const std::wstring kWordPress = L"http://wp.invalid";
-
-// The rules, one pass at a time, with a clock that moves only when told.
+// The rules, one pass at a time, with a faked transport and a clock that moves only when told.
 struct PosterRules : testing::Test {
     void SetUp() override {
         posterTransport = &FakeTransport;
         posterClock = &FakeClock;
         fakeNowMs = 5'000'000;
         fakeDelivers = true;
-        TakePosts();
+        Take();
         SetTarget(0, true, 30, kHosted);
-        SetTarget(1, true, 30, kWordPress);
+        SetTarget(1, false, 30, kWordPress);
         state = NewPosterState();
     }
     void TearDown() override {
         posterTransport = &PostStationUpdate;
         posterClock = &Clock::now;
     }
-    void At(double secondsFromStart) {
-        fakeNowMs = 5'000'000 + static_cast<long long>(secondsFromStart * 1000);
+    // Each step: a pass `at` seconds after the start over a snapshot written `version` times.
+    struct Step {
+        double at;
+        std::uint64_t version;
+        std::string posted; // what Take() sees after the pass
+        std::wstring call = L"QQ1ABC";
+    };
+    void Expect(std::initializer_list<Step> steps) {
+        for (const Step& step : steps) {
+            fakeNowMs = 5'000'000 + static_cast<long long>(step.at * 1000);
+            SnapshotRead read;
+            read.version = step.version;
+            read.snapshot.call = step.call;
+            RunPosterPass(state, read);
+            EXPECT_EQ(Take(), step.posted) << "at " << step.at << " s";
+        }
     }
     TempDataFolder data;
     NotifyRecorder recorder;
@@ -117,134 +106,51 @@ struct PosterRules : testing::Test {
 
 } // namespace
 
-TEST_F(PosterRules, NothingIsPostedBeforeTheFirstWrite) {
-    RunPosterPass(state, Write(0, L"QQ1ABC"));
-    At(4000);
-    RunPosterPass(state, Write(0, L"QQ1ABC"));
-    EXPECT_TRUE(TakePosts().empty());
+TEST_F(PosterRules, NothingBeforeTheFirstWriteThenItGoesAtOnceToEveryEnabledTarget) {
+    Expect({{0, 0, ""}});
     EXPECT_TRUE(recorder.PostResults().empty());
-}
-
-TEST_F(PosterRules, FirstWriteGoesAtOnceToEveryEnabledTargetOnly) {
-    SetTarget(0, true, 300, kHosted);
-    SetTarget(1, false, 300, kWordPress);
-    RunPosterPass(state, Write(1, L""));
-    EXPECT_EQ(TakeUrls(), std::vector<std::wstring>{kHosted});
+    Expect({{0, 1, "H", L""}});
     EXPECT_TRUE(ResultsAre(recorder, {{0, true}}));
-
-    SetTarget(1, true, 300, kWordPress);
-    RunPosterPass(state, Write(1, L""));
-    EXPECT_EQ(TakeUrls(), std::vector<std::wstring>{kWordPress}); // hosted already had version 1
+    SetTarget(1, true, 30, kWordPress);
+    Expect({{0, 1, "W", L""}}); // hosted already had version 1
 }
 
 TEST_F(PosterRules, WritesWithinTheIntervalWaitForItThenTheNewestGoesOnce) {
-    for (const int interval : {30, 60, 120, 300}) {
+    for (const double i : {30, 60, 120, 300}) {
         SetUp();
-        SetTarget(0, true, interval, kHosted);
-        SetTarget(1, false, interval, kWordPress);
-        RunPosterPass(state, Write(1, L"QQ1ABC"));
-        ASSERT_EQ(TakePosts().size(), 1u) << interval;
-
-        At(interval - 1);
-        RunPosterPass(state, Write(2, L"QQ1ABC"));
-        At(interval - 0.001);
-        RunPosterPass(state, Write(3, L"QQ1ABC"));
-        EXPECT_TRUE(TakePosts().empty()) << interval;
-
-        At(interval);
-        RunPosterPass(state, Write(3, L"QQ1ABC"));
-        EXPECT_EQ(TakePosts().size(), 1u) << interval;
-        At(interval + 1);
-        RunPosterPass(state, Write(3, L"QQ1ABC")); // nothing new written since
-        At(2 * interval - 1);
-        RunPosterPass(state, Write(4, L"QQ1ABC"));
-        EXPECT_TRUE(TakePosts().empty()) << interval;
-        At(2 * interval);
-        RunPosterPass(state, Write(4, L"QQ1ABC"));
-        EXPECT_EQ(TakePosts().size(), 1u) << interval;
+        SetTarget(0, true, static_cast<int>(i), kHosted);
+        Expect({{0, 1, "H"}, {i - 1, 2, ""}, {i - 0.001, 3, ""}, {i, 3, "H"}});
+        Expect({{i + 1, 3, ""}, {2 * i - 1, 4, ""}, {2 * i, 4, "H"}}); // only what is new goes
     }
 }
 
 TEST_F(PosterRules, OnlyTheFirstChangeToANewCallBypassesTheInterval) {
     SetTarget(0, true, 60, kHosted);
-    SetTarget(1, false, 60, kWordPress);
-    RunPosterPass(state, Write(1, L"QQ1ABC"));
-    At(3);
-    RunPosterPass(state, Write(2, L"QQ2DEF"));
-    auto posts = TakePosts();
-    ASSERT_EQ(posts.size(), 2u);
-    EXPECT_EQ(posts[1].call, L"QQ2DEF");
-
-    At(8);
-    RunPosterPass(state, Write(3, L"QQ2DEF")); // same call again: back under the interval
-    At(20);
-    RunPosterPass(state, Write(4, L"")); // a call that becomes empty is no trigger either
-    EXPECT_TRUE(TakePosts().empty());
-    At(63);
-    RunPosterPass(state, Write(4, L""));
-    posts = TakePosts();
-    ASSERT_EQ(posts.size(), 1u);
-    EXPECT_EQ(posts[0].call, L"");
-
-    At(64); // the call coming back after an empty one is new again
-    RunPosterPass(state, Write(5, L"QQ2DEF"));
-    EXPECT_EQ(TakePosts().size(), 1u);
+    // The same call again, or one that becomes empty, waits; one coming back after empty is new.
+    Expect({{0, 1, "H", L"QQ1ABC"}, {3, 2, "H", L"QQ2DEF"}, {8, 3, "", L"QQ2DEF"}});
+    Expect({{20, 4, "", L""}, {63, 4, "H", L""}, {64, 5, "H", L"QQ2DEF"}});
 }
 
 TEST_F(PosterRules, FailedPostCountsAsAnAttemptAndIsNotRetried) {
-    SetTarget(1, false, 30, kWordPress);
     fakeDelivers = false;
-    RunPosterPass(state, Write(1, L"QQ1ABC"));
-    At(10);
-    RunPosterPass(state, Write(2, L"QQ1ABC"));
-    At(29);
-    RunPosterPass(state, Write(2, L"QQ1ABC"));
-    EXPECT_EQ(TakePosts().size(), 1u);
+    Expect({{0, 1, "H"}, {10, 2, ""}, {29, 2, ""}});
     fakeDelivers = true;
-    At(30);
-    RunPosterPass(state, Write(2, L"QQ1ABC"));
-    EXPECT_EQ(TakePosts().size(), 1u);
+    Expect({{30, 2, "H"}});
     EXPECT_TRUE(ResultsAre(recorder, {{0, false}, {0, true}}));
 }
 
 TEST_F(PosterRules, TargetsKeepTheirOwnIntervals) {
-    SetTarget(0, true, 30, kHosted);
     SetTarget(1, true, 300, kWordPress);
-    RunPosterPass(state, Write(1, L""));
-    EXPECT_EQ(TakeUrls(), (std::vector<std::wstring>{kHosted, kWordPress}));
-    for (int t = 30; t < 300; t += 30) {
-        At(t);
-        RunPosterPass(state, Write(1 + t / 30, L""));
-        EXPECT_EQ(TakeUrls(), std::vector<std::wstring>{kHosted}) << t;
-    }
-    At(300);
-    RunPosterPass(state, Write(20, L""));
-    EXPECT_EQ(TakeUrls(), (std::vector<std::wstring>{kHosted, kWordPress}));
-    EXPECT_TRUE(ResultsAre(recorder, {{0, true},
-                                      {1, true},
-                                      {0, true},
-                                      {0, true},
-                                      {0, true},
-                                      {0, true},
-                                      {0, true},
-                                      {0, true},
-                                      {0, true},
-                                      {0, true},
-                                      {0, true},
-                                      {0, true},
-                                      {1, true}}));
+    Expect({{0, 1, "HW", L""}});
+    for (int t = 30; t < 300; t += 30)
+        Expect({{double(t), 1u + t / 30, "H", L""}});
+    Expect({{300, 20, "HW", L""}});
 }
 
 TEST_F(PosterRules, ChangedSettingsPostNothingByThemselvesAndApplyToTheNextPost) {
-    SetTarget(1, false, 30, kWordPress);
-    RunPosterPass(state, Write(1, L""));
-    ASSERT_EQ(TakePosts().size(), 1u);
-    SetTarget(0, true, 30, L"http://moved.invalid", L"new-id", L"new-key");
-    At(100);
-    RunPosterPass(state, Write(1, L""));
-    EXPECT_TRUE(TakePosts().empty());
-    RunPosterPass(state, Write(2, L""));
-    EXPECT_EQ(TakeUrls(), std::vector<std::wstring>{L"http://moved.invalid"});
+    Expect({{0, 1, "H", L""}});
+    SetTarget(0, true, 30, kWordPress, L"new-id", L"new-key");
+    Expect({{100, 1, "", L""}, {100, 2, "W", L""}});
 }
 
 TEST_F(PosterRules, IncompleteTargetFailsEveryDueAttemptWithoutTraffic) {
@@ -253,127 +159,52 @@ TEST_F(PosterRules, IncompleteTargetFailsEveryDueAttemptWithoutTraffic) {
     ASSERT_TRUE(sink.Start(SinkOptions()));
     SetTarget(0, true, 30, sink.BaseUrl(), L"id", L"");
     SetTarget(1, true, 30, sink.BaseUrl(), L"", L"key");
-    RunPosterPass(state, Write(1, L"QQ1ABC"));
-    RunPosterPass(state, Write(2, L"QQ2DEF"));
+    Expect({{0, 1, "", L"QQ1ABC"}, {0, 2, "", L"QQ2DEF"}});
     EXPECT_TRUE(ResultsAre(recorder, {{0, false}, {1, false}, {0, false}, {1, false}}));
     EXPECT_EQ(sink.Connections(), 0);
 }
 
-namespace {
-
-// The worker thread itself, with the transport faked and the real clock.
-struct PosterThread : testing::Test {
-    void SetUp() override {
-        posterTransport = &FakeTransport;
-        TakePosts();
-        SetTarget(0, true, 300, kHosted);
-        SetTarget(1, false, 300, kWordPress);
-    }
-    void TearDown() override {
-        StopPoster();
-        posterTransport = &PostStationUpdate;
-    }
-    bool WaitForPostOf(const std::wstring& call) {
-        std::unique_lock<std::mutex> lock(fakeMutex);
-        return fakeChanged.wait_for(lock, seconds(5), [&] {
-            for (const FakePost& post : fakePosts)
-                if (post.call == call)
-                    return true;
-            return false;
-        });
-    }
+// The real worker, client and sinks: a write before the start, a new call while it runs, a restart.
+TEST(PosterEndToEnd, RaisedUpdatesReachBothDashboardsWithTheirVerdicts) {
     TempDataFolder data;
     NotifyRecorder recorder;
-};
-
-} // namespace
-
-TEST_F(PosterThread, StartAndStopAreIdempotentAndStopIsPrompt) {
-    StartPoster();
-    StartPoster();
-    EXPECT_TRUE(posterRunning.load());
-    const auto start = Clock::now();
-    StopPoster();
-    EXPECT_LT(Clock::now() - start, milliseconds(1000));
-    EXPECT_FALSE(posterRunning.load());
-    StopPoster();
-
-    StartPoster(); // and it can run again after a stop
-    RaiseStationUpdate([](StationSnapshot& s) { s.call = L"QQ9RST"; });
-    EXPECT_TRUE(WaitForPostOf(L"QQ9RST"));
-}
-
-TEST_F(PosterThread, AWriteWakesTheWorkerAndItsResultIsReported) {
-    StartPoster();
-    StationSnapshot record;
-    record.freq = L"7.074";
-    record.call = L"QQ3XYZ";
-    RaiseStationUpdate(record);
-    EXPECT_TRUE(WaitForPostOf(L"QQ3XYZ"));
-    EXPECT_TRUE(recorder.WaitFor(
-        [](const std::vector<NotifyEvent>& events) {
-            for (const NotifyEvent& event : events)
-                if (event.kind == NotifyEvent::PostResult && event.first == 0 && event.second == 1)
-                    return true;
-            return false;
-        },
-        seconds(5)));
-    for (const auto& result : recorder.PostResults())
-        EXPECT_EQ(result.first, 0); // target 1 is disabled
-}
-
-TEST(PosterEndToEnd, RaisedUpdateReachesBothDashboardsAndTheirVerdicts) {
-    TempDataFolder data;
-    NotifyRecorder recorder;
-    DashboardSink hosted;
-    DashboardSink wordpress;
+    DashboardSink hosted, wordpress;
     SinkOptions refusing;
     refusing.status = 401;
     ASSERT_TRUE(hosted.Start(SinkOptions()));
     ASSERT_TRUE(wordpress.Start(refusing));
     SetTarget(0, true, 30, hosted.BaseUrl() + L"/", L"HOSTED-1", L"k0");
     SetTarget(1, true, 60, wordpress.BaseUrl() + L"/wp", L"7", L"k1");
-
-    StartPoster();
-    StationSnapshot record;
-    record.freq = L"14.074";
-    record.band = L"20m";
-    record.call = L"QQ1ABC/P";
-    record.location = L"K\u00F6ln";
-    RaiseStationUpdate(record);
-
-    // A poster started after earlier writes may first send what was there before; wait for ours.
-    const auto receives = [](DashboardSink& sink, const std::string& target,
-                             const std::string& body) {
-        const auto deadline = Clock::now() + seconds(10);
-        for (;;) {
-            const auto requests = sink.Requests();
-            for (const SinkRequest& request : requests)
-                if (request.target == target && request.body == body)
-                    return true;
-            if (Clock::now() > deadline)
-                return false;
-            sink.WaitForRequests(requests.size() + 1, milliseconds(500));
-        }
+    const auto bothHold = [&](std::size_t count) {
+        return hosted.WaitForRequests(count, seconds(10)) &&
+               wordpress.WaitForRequests(count, seconds(10));
     };
-    EXPECT_TRUE(receives(hosted, "/?station_update=HOSTED-1", BuildPostBody(record, L"k0")));
-    EXPECT_TRUE(receives(wordpress, "/wp/?station_update=7", BuildPostBody(record, L"k1")));
-    EXPECT_TRUE(recorder.WaitFor(
-        [](const std::vector<NotifyEvent>& events) {
-            bool hostedDelivered = false;
-            bool wordpressFailed = false;
-            for (const NotifyEvent& event : events) {
-                if (event.kind != NotifyEvent::PostResult)
-                    continue;
-                if (event.first == 0)
-                    hostedDelivered = event.second == 1;
-                else
-                    wordpressFailed = event.second == 0;
-            }
-            return hostedDelivered && wordpressFailed;
-        },
-        seconds(10)));
+    StationSnapshot first, second;
+    first.call = L"QQ1ABC/P";
+    first.location = L"K\u00F6ln";
+    second.call = L"QQ2DEF";
+    RaiseStationUpdate(first); // before the start: the worker's first pass is certain to carry it
+    StartPoster();
+    StartPoster();
+    ASSERT_TRUE(bothHold(1));
+    RaiseStationUpdate(second);
+    ASSERT_TRUE(bothHold(2));
+    const auto start = Clock::now();
     StopPoster();
-    for (const auto& result : recorder.PostResults())
-        EXPECT_EQ(result.second, result.first == 0) << result.first; // 401 is a failed post
+    EXPECT_LT(Clock::now() - start, milliseconds(1000));
+    EXPECT_FALSE(posterRunning.load());
+    StopPoster();
+    StartPoster(); // a new worker posts what is there once more
+    ASSERT_TRUE(bothHold(3));
+    StopPoster();
+    const std::pair<int, bool> ok{0, true}, refused{1, false}; // 401 is a failed post
+    EXPECT_TRUE(ResultsAre(recorder, {ok, refused, ok, refused, ok, refused}));
+    const auto h = hosted.Requests(), w = wordpress.Requests();
+    ASSERT_EQ(h.size() + w.size(), 6u);
+    EXPECT_EQ(h[0].target, "/?station_update=HOSTED-1");
+    EXPECT_EQ(w[0].target, "/wp/?station_update=7");
+    EXPECT_EQ(h[0].body, BuildPostBody(first, L"k0"));
+    EXPECT_EQ(w[0].body, BuildPostBody(first, L"k1"));
+    EXPECT_EQ(h[1].body, BuildPostBody(second, L"k0"));
+    EXPECT_EQ(w[1].body, BuildPostBody(second, L"k1"));
 }
