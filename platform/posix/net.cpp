@@ -17,6 +17,19 @@ int Fd(SocketHandle socket) {
     return static_cast<int>(socket);
 }
 
+// The host's first IPv4 address (numeric or resolved) with the port.
+bool ResolveIpv4(const std::string& host, int port, sockaddr_in& remote) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
+        return false;
+    std::memcpy(&remote, found->ai_addr, sizeof remote);
+    ::freeaddrinfo(found);
+    remote.sin_port = htons(static_cast<std::uint16_t>(port));
+    return true;
+}
+
 } // namespace
 
 bool NetStartup() {
@@ -61,17 +74,9 @@ SocketHandle UdpBind(const std::string& address, int port) {
 }
 
 SocketHandle UdpConnect(const std::string& host, int port) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    hints.ai_protocol = IPPROTO_UDP;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
-        return kInvalidSocket;
     sockaddr_in remote{};
-    std::memcpy(&remote, found->ai_addr, sizeof remote);
-    ::freeaddrinfo(found);
-    remote.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (!ResolveIpv4(host, port, remote))
+        return kInvalidSocket;
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
     if (fd < 0)
         return kInvalidSocket;
@@ -83,17 +88,9 @@ SocketHandle UdpConnect(const std::string& host, int port) {
 }
 
 SocketHandle TcpConnect(const std::string& host, int port, int timeoutMs) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
-        return kInvalidSocket;
     sockaddr_in remote{};
-    std::memcpy(&remote, found->ai_addr, sizeof remote);
-    ::freeaddrinfo(found);
-    remote.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (!ResolveIpv4(host, port, remote))
+        return kInvalidSocket;
 
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (fd < 0)
