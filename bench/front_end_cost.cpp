@@ -26,6 +26,7 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <pthread.h>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -278,15 +279,52 @@ int MappedLibraries(pid_t pid) {
     return static_cast<int>(seen.size());
 }
 
+// The floor for the poster's 200 ms wake-up on this machine: a bare thread of ours that waits on a
+// condition variable with a 200 ms deadline, over and over, timed with its own CPU clock.
+struct WakeFloor {
+    std::mutex mutex;
+    std::condition_variable condition;
+    bool stop = false;
+    std::thread thread;
+    clockid_t clock{};
+
+    void Start() {
+        thread = std::thread([this] {
+            std::unique_lock<std::mutex> lock(mutex);
+            while (!stop)
+                condition.wait_until(lock, Clock::now() + std::chrono::milliseconds(200));
+        });
+        pthread_getcpuclockid(thread.native_handle(), &clock);
+    }
+    double CpuMs() const {
+        timespec now{};
+        clock_gettime(clock, &now);
+        return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+    }
+    void Stop() {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            stop = true;
+        }
+        condition.notify_all();
+        thread.join();
+    }
+};
+
 // `seconds` of the process doing nothing it is not asked to: CPU time, wake-ups, memory.
 void MeasureIdle(const FrontEnd& front, int seconds, const std::string& prefix) {
     int threads = 0;
+    WakeFloor floor;
+    floor.Start();
+    const double floorBefore = floor.CpuMs();
     const double cpuBefore = ProcessCpuMs(front.pid);
     const long long ticksBefore = StatTicks(front.pid);
     const long long switchesBefore = ContextSwitches(front.pid, threads);
     const Clock::time_point start = Clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(seconds)); // the measuring window itself
     const double cpuAfter = ProcessCpuMs(front.pid);
+    const double floorAfter = floor.CpuMs();
+    floor.Stop();
     const long long ticksAfter = StatTicks(front.pid);
     const long long switchesAfter = ContextSwitches(front.pid, threads);
     const double minutes = std::chrono::duration<double>(Clock::now() - start).count() / 60.0;
@@ -294,6 +332,8 @@ void MeasureIdle(const FrontEnd& front, int seconds, const std::string& prefix) 
     const std::string status = "\n" + ReadFile("/proc/" + std::to_string(front.pid) + "/status");
     std::printf("%swindow_s %.1f\n", prefix.c_str(), minutes * 60.0);
     std::printf("%scpu_ms_per_min %.2f\n", prefix.c_str(), (cpuAfter - cpuBefore) / minutes);
+    std::printf("%sfloor_cpu_ms_per_min %.2f\n", prefix.c_str(),
+                (floorAfter - floorBefore) / minutes);
     std::printf("%sstat_ticks %lld\n", prefix.c_str(), ticksAfter - ticksBefore);
     std::printf("%sstat_cpu_ms_per_min %.1f\n", prefix.c_str(),
                 static_cast<double>(ticksAfter - ticksBefore) * msPerTick / minutes);
