@@ -3,9 +3,7 @@
 
 #include <chrono>
 #include <string>
-#include <vector>
 
-#include "sources/udp/logger_parser.h"
 #include "sources/udp/test_mode.h"
 #include "tests/support/notify_recorder.h"
 #include "tests/udp/udp_test_support.h"
@@ -14,113 +12,67 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct DemoRow {
-    const wchar_t* freq;
-    const wchar_t* band;
-    const wchar_t* mode;
-    const wchar_t* opStatus;
-};
-
 TEST(DemoCycle, SevenStepsThenFromTheTop) {
-    const std::vector<DemoRow> rows = {
-        {L"14.074", L"20m", L"FT8", L"Is calling"}, {L"7.130", L"40m", L"SSB", L"Is searching"},
-        {L"21.025", L"15m", L"CW", L"Is calling"},  {L"3.573", L"80m", L"FT8", L"Is searching"},
-        {L"28.480", L"10m", L"SSB", L"Is calling"}, {L"50.313", L"6m", L"FT8", L"Is searching"},
-        {L"144.174", L"2m", L"FT8", L"Is calling"},
-    };
-    for (std::uint64_t counter = 0; counter < 3 * rows.size(); ++counter) {
-        const DemoRow& row = rows[counter % rows.size()];
-        StationSnapshot expected;
-        expected.freq = row.freq;
-        expected.band = row.band;
-        expected.mode = row.mode;
-        expected.op_status = row.opStatus;
-        expected.mycall = L"N0CALL";
-        expected.opcall = L"TEST";
-        expected.radio = L"Test N1MM";
-        expected.app = L"N1MM";
-        expected.call = L"QQ1ABC";
-        expected.contestname = L"CQ WW DX";
-        expected.radios = 1;
-        EXPECT_TRUE(DemoStepRecord(counter) == expected) << counter;
-    }
+    const char* const steps[] = {"freq=14.074|band=20m|mode=FT8|", "freq=7.130|band=40m|mode=SSB|",
+                                 "freq=21.025|band=15m|mode=CW|",  "freq=3.573|band=80m|mode=FT8|",
+                                 "freq=28.480|band=10m|mode=SSB|", "freq=50.313|band=6m|mode=FT8|",
+                                 "freq=144.174|band=2m|mode=FT8|"};
+    // Calling and searching alternate within the cycle, which starts over after seven steps.
+    for (std::uint64_t counter = 0; counter < 21; ++counter)
+        EXPECT_EQ(Describe(DemoStepRecord(counter)),
+                  steps[counter % 7] + std::string("mycall=N0CALL|opcall=TEST|radio=Test N1MM|") +
+                      (counter % 7 % 2 == 0 ? "op_status=Is calling" : "op_status=Is searching") +
+                      "|app=N1MM|call=QQ1ABC|contestname=CQ WW DX")
+            << counter;
 }
 
-class TestMode : public testing::Test {
-  protected:
-    void SetUp() override { ResetLoggerSource(); }
+struct TestMode : LoggerTest {
     void TearDown() override {
         StopTestMode();
-        ResetLoggerSource();
+        LoggerTest::TearDown();
     }
     NotifyRecorder recorder;
 };
 
 TEST_F(TestMode, StepOneAtOnceStepTwoAboutThreeSecondsLaterStopPromptly) {
+    // The parser's radios and call, kept apart from the demo's values.
+    ParseLoggerDatagram(RadioMessage("<Freq>1407400</Freq><call>K1KI</call>"));
+    ParseLoggerDatagram(RadioMessage("<RadioNr>2</RadioNr><Freq>700000</Freq>"));
     const std::uint64_t before = CurrentVersion();
     StartTestMode();
     EXPECT_TRUE(testModeRunning.load());
     ASSERT_TRUE(WaitUntil([&] { return CurrentVersion() == before + 1; }, 2000ms));
     const auto first = std::chrono::steady_clock::now();
-    EXPECT_TRUE(CurrentSnapshot() == DemoStepRecord(0));
+    EXPECT_EQ(Shown(), Describe(DemoStepRecord(0)));
     StartTestMode(); // already on: no second cycle, no restart
 
     ASSERT_TRUE(WaitUntil([&] { return CurrentVersion() >= before + 2; }, 6000ms));
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - first).count();
-    EXPECT_GE(seconds, 2.5);
-    EXPECT_LE(seconds, 4.5);
-    const SnapshotRead second = ReadStationSnapshot();
-    EXPECT_EQ(second.version, before + 2);
-    EXPECT_TRUE(second.snapshot == DemoStepRecord(1));
-    // Each step is told to the window and wakes the poster, like any source.
-    EXPECT_TRUE(recorder.WaitFor(
-        [](const std::vector<NotifyEvent>& events) {
-            int changes = 0;
-            for (const NotifyEvent& e : events)
-                changes += e.kind == NotifyEvent::SnapshotChanged;
-            return changes >= 2;
-        },
-        2000ms));
+    const auto took = std::chrono::steady_clock::now() - first;
+    EXPECT_GE(took, 2500ms);
+    EXPECT_LE(took, 4500ms);
+    EXPECT_EQ(CurrentVersion(), before + 2);
+    EXPECT_EQ(Shown(), Describe(DemoStepRecord(1)));
+    // Each step is told to the window, like any source's.
+    EXPECT_TRUE(WaitUntil([&] { return recorder.SnapshotChanges() >= 2; }, 2000ms));
 
-    // Mid-wait, the stop comes back well within a slice.
+    // Mid-wait, the stop comes back well within a slice; the last demo values stay.
     const auto stopping = std::chrono::steady_clock::now();
     StopTestMode();
     EXPECT_LT(std::chrono::steady_clock::now() - stopping, 500ms);
     EXPECT_FALSE(testModeRunning.load());
-    // The last demo values stay until a source writes again.
-    EXPECT_TRUE(CurrentSnapshot() == DemoStepRecord(1));
-}
-
-TEST_F(TestMode, EachStartBeginsAtStepOne) {
-    for (int round = 0; round < 3; ++round) {
-        RaiseStationUpdate(StationSnapshot{});
-        const std::uint64_t before = CurrentVersion();
-        StartTestMode();
-        ASSERT_TRUE(WaitUntil([&] { return CurrentVersion() > before; }, 2000ms));
-        EXPECT_TRUE(CurrentSnapshot() == DemoStepRecord(0)) << round;
-        StopTestMode();
-    }
+    EXPECT_EQ(Shown(), Describe(DemoStepRecord(1)));
     StopTestMode(); // stopping when off does nothing
-    EXPECT_FALSE(testModeRunning.load());
-}
 
-TEST_F(TestMode, LeavesTheParserStateAlone) {
-    ParseLoggerDatagram(RadioMessage("<Freq>1407400</Freq><call>K1KI</call>"));
-    ParseLoggerDatagram(RadioMessage("<RadioNr>2</RadioNr><Freq>700000</Freq>"));
-    const std::uint64_t before = CurrentVersion();
+    // A new start begins at step one again.
+    const std::uint64_t restarted = CurrentVersion();
     StartTestMode();
-    ASSERT_TRUE(WaitUntil([&] { return CurrentVersion() > before; }, 2000ms));
+    ASSERT_TRUE(WaitUntil([&] { return CurrentVersion() > restarted; }, 2000ms));
+    EXPECT_EQ(Shown(), Describe(DemoStepRecord(0)));
     StopTestMode();
-    ASSERT_EQ(CurrentSnapshot().call, L"QQ1ABC");
+
     // The next radio message rebuilds the snapshot from the radios and call kept before.
     ParseLoggerDatagram(RadioMessage("<Freq>1407400</Freq>"));
-    const StationSnapshot shown = CurrentSnapshot();
-    EXPECT_EQ(shown.radios, 2);
-    EXPECT_EQ(shown.freq2, L"7.000");
-    EXPECT_EQ(shown.call, L"K1KI");
-    EXPECT_EQ(shown.app, L"N1MM");
-    EXPECT_TRUE(shown.contestname.empty());
+    EXPECT_EQ(Shown(), "freq=14.074|band=20m|app=N1MM|call=K1KI|freq2=7.000|band2=40m|radios=2");
 }
 
 } // namespace
