@@ -53,17 +53,41 @@ TEST(ElementText, CutsTheFirstMatchingElementVerbatim) {
         // A self-closing tag has no text of its own: the search runs to the next closing tag.
         {"<r><call/><call>W1AW</call></r>", "call", "<call>W1AW"},
         {std::string("<r><call>A\0B</call></r>", 23), "call", std::string("A\0B", 3)},
+        // A closing tag before the opening one ends nothing.
+        {"</call><call>K1KI</call>", "call", "K1KI"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(ElementText(c.text, c.name), c.expected) << c.text << " / " << c.name;
-        // The parser's path (text lowered once per datagram) must agree with it.
+        // The parser's path (the tags indexed once per datagram) must agree with it.
+        EXPECT_EQ(ElementText(c.text, IndexDatagram(c.text), c.name), c.expected) << c.text;
         EXPECT_EQ(ElementText(c.text, LowerAscii(c.text), c.name), c.expected) << c.text;
     }
-    for (const std::string text :
-         {"<r><call></call></r>", "<r><call>W1AW</r>", "<r><call", "<r></r>"})
+    for (const std::string text : {"<r><call></call></r>", "<r><call>W1AW</r>", "<r><call",
+                                   "<r></r>", "<r><call>W1AW</", "<r><call>W1AW</call"}) {
         EXPECT_EQ(ElementText(text, "call"), "") << text;
+        EXPECT_EQ(ElementText(text, IndexDatagram(text), "call"), "") << text;
+    }
     EXPECT_EQ(LowerAscii(std::string("AZaz@[`{\xC3\x84\x80\xFF\0Q", 14)),
               std::string("azaz@[`{\xC3\x84\x80\xFF\0q", 14));
+}
+
+// The tag index against the plain search, on every text up to 14 bytes drawn at random from the
+// bytes that matter to it: tags opening and closing, names sharing first bytes, a "<" or "</" at
+// the very end, names in any case, the empty name.
+TEST(ElementText, TagIndexFindsWhatThePlainSearchFinds) {
+    const char alphabet[] = {'<', '/', '>', 'c', 'a', 'C', 'l', ' '};
+    const std::string names[] = {"", "c", "ca", "cal", "CAL", "/", "/c", ">", "c>", "<"};
+    std::uint32_t seed = 12345;
+    auto next = [&seed] { return (seed = seed * 1664525u + 1013904223u) >> 16; };
+    for (int round = 0; round < 20000; ++round) {
+        std::string text;
+        for (std::uint32_t length = next() % 15; length > 0; --length)
+            text += alphabet[next() % sizeof alphabet];
+        const DatagramTags index = IndexDatagram(text);
+        for (const std::string& name : names)
+            ASSERT_EQ(ElementText(text, index, name), ElementText(text, name))
+                << text << " / " << name;
+    }
 }
 
 TEST(LeadingInteger, ReadsLikeAtollAndSaturates) {
