@@ -18,9 +18,9 @@ void CloseSocket(SocketHandle socket);
 void CloseSocketSlot(std::atomic<SocketHandle>& slot);
 
 // Makes a receive blocked on the socket in another thread return at once, and every later one
-// fail or return 0. POSIX does it with shutdown() alone and returns false: the owner still closes
-// the socket, so its descriptor cannot be reused under a receive that is about to start. Windows
-// can only do it by closing, and returns true: the socket is gone.
+// fail or return 0, without closing it: the owner still closes the socket, so its handle cannot
+// be reused by another socket under a receive that is about to start. Returns whether the socket
+// was closed after all (never, on either platform).
 bool WakeSocket(SocketHandle socket);
 
 // UDP: an IPv4 datagram socket with SO_REUSEADDR bound to the dotted-quad address (anything that

@@ -30,10 +30,15 @@ void CloseSocketSlot(std::atomic<SocketHandle>& slot) {
 }
 
 bool WakeSocket(SocketHandle socket) {
-    // Winsock does not promise that shutdown() ends a receive blocked on a datagram socket;
-    // closing it does.
-    CloseSocket(socket);
-    return socket != kInvalidSocket;
+    if (socket == kInvalidSocket)
+        return false;
+    // Closing would free the handle for the next socket any thread opens, and the owner's receive
+    // that was about to start would then wait on that stranger. Instead shutdown() makes every
+    // later receive fail at once, and CancelIoEx calls off one that is already blocked (Winsock
+    // does not promise that shutdown() alone ends it, least of all on a datagram socket).
+    shutdown(Sock(socket), SD_BOTH);
+    CancelIoEx(reinterpret_cast<HANDLE>(Sock(socket)), nullptr);
+    return false;
 }
 
 SocketHandle UdpBind(const std::string& address, int port) {
