@@ -6,8 +6,8 @@
 #   bash bench/run.sh
 #
 # Takes about two and a half minutes after the builds: two idle windows of 60 s, 1,000 datagrams,
-# the parse comparison. Run it on a machine that is otherwise quiet; the load averages are printed with it.
-# The table also goes to build/perf-release/last-run.md.
+# the parse comparison. Run it on a machine that is otherwise quiet; the load averages are printed
+# with the table, which also goes to build/perf-release/last-run.md.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
