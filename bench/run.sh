@@ -73,7 +73,10 @@ done
 # Each round is a fresh process, and on a shared machine one process's figure can differ from the
 # next one's by half; the middle round stands for the typical one.
 middle() { printf '%s\n' "$@" | sort -g | sed -n 3p; }
-range() { printf '%s\n' "$@" | sort -g | awk 'NR == 1 { low = $1 } { high = $1 } END { printf "%.0f to %.0f", low, high }'; }
+range() {
+  printf '%s\n' "$@" | sort -g |
+    awk 'NR == 1 { low = $1 } { high = $1 } END { printf "%.0f to %.0f", low, high }'
+}
 parse_ns=$(middle "${parse[@]}")
 extract_ns=$(middle "${extract[@]}")
 etree_ns=$(middle "${etree[@]}")
