@@ -16,7 +16,10 @@ bool PathExists(const std::wstring& path) {
 // was truncated to nothing and rewritten with a flush to disk when it is closed, which costs
 // milliseconds per datagram when a logger sends several a second.
 bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
-    const int fd = ::open(WideToUtf8(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    // O_NONBLOCK: a FIFO put where the file belongs must not hold the worker up (regular files
+    // ignore the flag).
+    const int fd =
+        ::open(WideToUtf8(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
     if (fd < 0)
         return false;
     std::size_t written = 0;
@@ -37,7 +40,7 @@ bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
 }
 
 bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
-    const int fd = ::open(WideToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(WideToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return false;
     struct stat info {};

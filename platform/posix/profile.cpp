@@ -25,7 +25,7 @@ bool ReplaceFile(const std::wstring& path, const std::string& bytes) {
         return false;
     const mode_t mode = existed ? (info.st_mode & 07777) : 0600;
     const std::string temporary = target + ".tmp";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, mode);
     if (fd < 0)
         return false;
     ::fchmod(fd, mode);

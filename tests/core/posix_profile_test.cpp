@@ -3,6 +3,8 @@
 
 #include <sys/stat.h>
 
+#include "core/diagnostic_file.h"
+
 #include "core/settings.h"
 #include "platform/posix/ini_text.h"
 #include "platform/profile.h"
@@ -33,4 +35,14 @@ TEST(PosixProfile, NamesIgnoreCaseAndBlanksAndTheFirstOneWins) {
     EXPECT_EQ(IniSet(text, "udp", "port", "5"), "[UDP]\nport=5\nport=9\n[udp]\nport=7\n");
     EXPECT_EQ(IniSet("[a]\nx=1\n\n[b]\n", "a", "y", "2"), "[a]\nx=1\ny=2\n\n[b]\n");
     EXPECT_EQ(IniSet("[a]\nx=1", "b", "y", "2"), "[a]\nx=1\n[b]\ny=2\n");
+}
+
+TEST(PosixProfile, AFifoWhereAFileBelongsNeverBlocks) {
+    // Opening a FIFO without a peer would wait forever; the test hangs if that ever comes back.
+    TempDataFolder data;
+    ASSERT_EQ(::mkfifo(WideToUtf8(settings.settingsPath).c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(WideToUtf8(data.File(L"corvane-udp-last.xml")).c_str(), 0600), 0);
+    LoadSettings();
+    EXPECT_EQ(settings.udpPort, 12060);
+    DiagnosticFileWrite(L"corvane-udp-last.xml", "<RadioInfo/>");
 }
