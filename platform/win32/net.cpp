@@ -9,6 +9,19 @@ SOCKET Sock(SocketHandle socket) {
     return static_cast<SOCKET>(socket);
 }
 
+// The host's first IPv4 address (numeric or resolved) with the port.
+bool ResolveIpv4(const std::string& host, int port, sockaddr_in& remote) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
+        return false;
+    memcpy(&remote, found->ai_addr, sizeof remote);
+    freeaddrinfo(found);
+    remote.sin_port = htons(static_cast<u_short>(port));
+    return true;
+}
+
 } // namespace
 
 bool NetStartup() {
@@ -60,17 +73,9 @@ SocketHandle UdpBind(const std::string& address, int port) {
 }
 
 SocketHandle UdpConnect(const std::string& host, int port) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    hints.ai_protocol = IPPROTO_UDP;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
-        return kInvalidSocket;
     sockaddr_in remote{};
-    memcpy(&remote, found->ai_addr, sizeof remote);
-    freeaddrinfo(found);
-    remote.sin_port = htons(static_cast<u_short>(port));
+    if (!ResolveIpv4(host, port, remote))
+        return kInvalidSocket;
     SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     if (s == INVALID_SOCKET)
         return kInvalidSocket;
@@ -82,17 +87,9 @@ SocketHandle UdpConnect(const std::string& host, int port) {
 }
 
 SocketHandle TcpConnect(const std::string& host, int port, int timeoutMs) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
-        return kInvalidSocket;
     sockaddr_in remote{};
-    memcpy(&remote, found->ai_addr, sizeof remote);
-    freeaddrinfo(found);
-    remote.sin_port = htons(static_cast<u_short>(port));
+    if (!ResolveIpv4(host, port, remote))
+        return kInvalidSocket;
 
     SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET)
