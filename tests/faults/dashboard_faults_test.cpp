@@ -136,7 +136,6 @@ TEST_F(DashboardFaults, BrokenDashboardFailsAloneAndBothEndOnTheLastState) {
             {"answers 500", broken.BaseUrl(), Failed},
         };
 
-        StartPoster();
         int round = 0;
         for (const Case& c : cases) {
             SCOPED_TRACE(c.name);
@@ -145,6 +144,9 @@ TEST_F(DashboardFaults, BrokenDashboardFailsAloneAndBothEndOnTheLastState) {
             const StationSnapshot record = RoundRecord(++round);
             const auto start = FaultClock::now();
             RaiseStationUpdate(record);
+            // Started after the first write, so its first pass carries ours and not what an
+            // earlier test left behind.
+            StartPoster();
             ASSERT_TRUE(WaitForResults(recorder, 2, 30s));
             const double elapsed = MillisecondsSince(start);
             const auto results = recorder.PostResults();
@@ -198,9 +200,9 @@ TEST_F(DashboardFaults, StopWhileADashboardHangsEndsWithThePassInProgress) {
         SetTarget(0, silent.BaseUrl(), kHostedId, kHostedKey);
         SetTarget(1, wordpress.BaseUrl(), kWordPressId, kWordPressKey);
 
-        StartPoster();
         const StationSnapshot record = RoundRecord(1);
         RaiseStationUpdate(record);
+        StartPoster(); // after the write, so that its first pass carries this one
         ASSERT_TRUE(silent.WaitForRequests(1, 10s));
         const auto start = FaultClock::now();
         StopPoster();
@@ -232,10 +234,10 @@ TEST_F(DashboardFaults, TrickleIsCutOffWithinTheExchangeBound) {
         SetTarget(0, trickle.BaseUrl(), kHostedId, kHostedKey);
         SetTarget(1, wordpress.BaseUrl(), kWordPressId, kWordPressKey);
 
-        StartPoster();
         const StationSnapshot record = RoundRecord(1);
         const auto start = FaultClock::now();
         RaiseStationUpdate(record);
+        StartPoster(); // after the write, so that its first pass carries this one
         ASSERT_TRUE(WaitForResults(recorder, 2, 30s));
         const double elapsed = MillisecondsSince(start);
         EXPECT_EQ(recorder.PostResults(),
@@ -272,9 +274,9 @@ TEST_F(DashboardFaults, UntrustedCertificateFailsWithoutSendingTheKey) {
         SetTarget(0, untrusted.BaseUrl(), kHostedId, kHostedKey);
         SetTarget(1, trusted.BaseUrl(), kWordPressId, kWordPressKey);
 
-        StartPoster();
         const StationSnapshot record = RoundRecord(1);
         RaiseStationUpdate(record);
+        StartPoster(); // after the write, so that its first pass carries this one
         ASSERT_TRUE(WaitForResults(recorder, 2, 20s));
         StopPoster();
         SetHttpTrustedCertificates("");
