@@ -5,6 +5,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <mutex>
 #include <shlobj.h>
 #include <thread>
@@ -12,9 +13,9 @@
 namespace {
 
 const wchar_t* const kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-constexpr DWORD kSendLimitMs = 5000;
 // Longer than any test needs, shorter than ctest's own time-out.
 constexpr auto kDriverLimit = std::chrono::seconds(540);
+HANDLE killJob = nullptr;
 
 std::wstring EnvironmentValue(const wchar_t* name) {
     wchar_t buffer[2048] = {};
@@ -30,54 +31,27 @@ std::wstring DosPath(std::wstring path) {
     return path;
 }
 
-// Every started copy, so that neither a failing test nor a hang can leave one running.
-std::mutex startedMutex;
-std::vector<HANDLE> startedProcesses;
-HANDLE killJob = nullptr;
-
-void KillAllStarted() {
-    std::lock_guard<std::mutex> lock(startedMutex);
-    for (HANDLE process : startedProcesses) {
-        TerminateProcess(process, 99);
-        WaitForSingleObject(process, 5000);
-    }
+std::wstring KnownFolder(int id, const wchar_t* name) {
+    wchar_t folder[MAX_PATH] = {};
+    SHGetFolderPathW(nullptr, id, nullptr, SHGFP_TYPE_CURRENT, folder);
+    return std::wstring(folder) + name;
 }
 
+// Every started copy sits in a job that dies with the driver; a watchdog ends a hung driver.
 void StartSafetyNets() {
     static std::once_flag once;
     std::call_once(once, [] {
         killJob = CreateJobObjectW(nullptr, nullptr);
-        if (killJob) {
-            JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-            limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-            SetInformationJobObject(killJob, JobObjectExtendedLimitInformation, &limits,
-                                    sizeof(limits));
-        }
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        SetInformationJobObject(killJob, JobObjectExtendedLimitInformation, &limits,
+                                sizeof(limits));
         std::thread([] {
             std::this_thread::sleep_for(kDriverLimit); // the watchdog's own timer
-            KillAllStarted();
+            TerminateJobObject(killJob, 99);
             ExitProcess(3);
         }).detach();
     });
-}
-
-struct WindowSearch {
-    DWORD processId;
-    const wchar_t* className;
-    const wchar_t* title;
-    HWND found;
-};
-
-BOOL CALLBACK MatchWindow(HWND window, LPARAM context) {
-    WindowSearch& search = *reinterpret_cast<WindowSearch*>(context);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner != search.processId || ClassOf(window) != search.className)
-        return TRUE;
-    if (search.title && (TextOf(window) != search.title || !IsWindowVisible(window)))
-        return TRUE;
-    search.found = window;
-    return FALSE;
 }
 
 BOOL CALLBACK CollectLabel(HWND child, LPARAM context) {
@@ -86,43 +60,35 @@ BOOL CALLBACK CollectLabel(HWND child, LPARAM context) {
     return TRUE;
 }
 
+sockaddr_in Address(unsigned long address, int port) {
+    sockaddr_in at = {};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(address);
+    at.sin_port = htons(static_cast<u_short>(port));
+    return at;
+}
+
 SOCKET BoundSocket(int type, unsigned long address, int port) {
     SOCKET sock = socket(AF_INET, type, type == SOCK_DGRAM ? IPPROTO_UDP : IPPROTO_TCP);
-    if (sock == INVALID_SOCKET)
-        return sock;
-    sockaddr_in local = {};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(address);
-    local.sin_port = htons(static_cast<u_short>(port));
-    if (bind(sock, reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0) {
+    sockaddr_in local = Address(address, port);
+    if (sock != INVALID_SOCKET &&
+        bind(sock, reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0) {
         closesocket(sock);
         return INVALID_SOCKET;
     }
     return sock;
 }
 
-int FreePort(int type) {
-    SOCKET sock = BoundSocket(type, INADDR_LOOPBACK, 0);
-    if (sock == INVALID_SOCKET)
-        return 0;
-    sockaddr_in local = {};
-    int length = sizeof(local);
-    getsockname(sock, reinterpret_cast<sockaddr*>(&local), &length);
-    closesocket(sock);
-    return ntohs(local.sin_port);
-}
-
 } // namespace
 
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        if (condition())
-            return true;
+    while (!condition()) {
         if (std::chrono::steady_clock::now() >= deadline)
             return false;
         Sleep(20);
     }
+    return true;
 }
 
 std::wstring AppExePath() {
@@ -136,9 +102,7 @@ bool HaveDisplay() {
 }
 
 std::wstring DataFolderPath() {
-    wchar_t appData[MAX_PATH] = {};
-    SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, appData);
-    return std::wstring(appData) + L"\\Corvane";
+    return KnownFolder(CSIDL_APPDATA, L"\\Corvane");
 }
 
 std::wstring SettingsIniPath() {
@@ -146,9 +110,7 @@ std::wstring SettingsIniPath() {
 }
 
 std::wstring StartupShortcutFile() {
-    wchar_t folder[MAX_PATH] = {};
-    SHGetFolderPathW(nullptr, CSIDL_STARTUP, nullptr, SHGFP_TYPE_CURRENT, folder);
-    return std::wstring(folder) + L"\\Corvane.lnk";
+    return KnownFolder(CSIDL_STARTUP, L"\\Corvane.lnk");
 }
 
 void ResetUserState() {
@@ -174,26 +136,13 @@ std::wstring ReadSetting(const wchar_t* section, const wchar_t* key) {
 }
 
 bool ReadRunValue(std::wstring* data, DWORD* type) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return false;
     wchar_t buffer[1024] = {};
     DWORD size = sizeof(buffer) - sizeof(wchar_t);
-    const LONG status =
-        RegQueryValueExW(key, L"Corvane", nullptr, type, reinterpret_cast<BYTE*>(buffer), &size);
-    RegCloseKey(key);
+    const LONG status = RegGetValueW(HKEY_CURRENT_USER, kRunKey, L"Corvane",
+                                     RRF_RT_ANY | RRF_NOEXPAND, type, buffer, &size);
     if (data)
         *data = buffer;
     return status == ERROR_SUCCESS;
-}
-
-void WriteRunValue(DWORD type, const void* data, DWORD bytes) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, kRunKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
-        return;
-    RegSetValueExW(key, L"Corvane", 0, type, static_cast<const BYTE*>(data), bytes);
-    RegCloseKey(key);
 }
 
 void DeleteRunValue() {
@@ -210,13 +159,8 @@ AppProcess::~AppProcess() {
 
 void AppProcess::Release() {
     Kill();
-    if (process) {
-        std::lock_guard<std::mutex> lock(startedMutex);
-        startedProcesses.erase(
-            std::remove(startedProcesses.begin(), startedProcesses.end(), process),
-            startedProcesses.end());
+    if (process)
         CloseHandle(process);
-    }
     process = nullptr;
     processId = 0;
     window = nullptr;
@@ -233,20 +177,14 @@ bool AppProcess::Start(bool waitForWindow) {
     if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED,
                         nullptr, nullptr, &startup, &started))
         return false;
-    if (killJob)
-        AssignProcessToJobObject(killJob, started.hProcess);
-    {
-        std::lock_guard<std::mutex> lock(startedMutex);
-        startedProcesses.push_back(started.hProcess);
-    }
+    AssignProcessToJobObject(killJob, started.hProcess);
     ResumeThread(started.hThread);
     CloseHandle(started.hThread);
     process = started.hProcess;
     processId = started.dwProcessId;
     if (!waitForWindow)
         return true;
-    // Idle first means the message loop runs: the window has been shown or kept hidden.
-    WaitForInputIdle(process, 30000);
+    WaitForInputIdle(process, 30000); // the message loop runs: the window is shown or hidden
     // The Exit button is made last of all controls, right before the workers start.
     return WaitUntil(
         [this] {
@@ -258,11 +196,8 @@ bool AppProcess::Start(bool waitForWindow) {
 
 ProcessResult AppProcess::WaitForExit(std::chrono::milliseconds limit) {
     ProcessResult result;
-    if (!process)
-        return result;
-    if (WaitForSingleObject(process, static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0)
-        return result;
-    result.ended = GetExitCodeProcess(process, &result.exitCode) != 0;
+    if (process && WaitForSingleObject(process, static_cast<DWORD>(limit.count())) == WAIT_OBJECT_0)
+        result.ended = GetExitCodeProcess(process, &result.exitCode) != 0;
     return result;
 }
 
@@ -277,10 +212,14 @@ void AppProcess::Kill() {
     }
 }
 
-HWND FindProcessWindow(DWORD processId, const wchar_t* className) {
-    WindowSearch search = {processId, className, nullptr, nullptr};
-    EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
-    return search.found;
+HWND FindProcessWindow(DWORD processId, const wchar_t* className, const wchar_t* title) {
+    for (HWND found = nullptr; (found = FindWindowExW(nullptr, found, className, title));) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(found, &owner);
+        if (owner == processId && (!title || IsWindowVisible(found)))
+            return found;
+    }
+    return nullptr;
 }
 
 std::wstring ClassOf(HWND window) {
@@ -291,21 +230,15 @@ std::wstring ClassOf(HWND window) {
 
 LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     DWORD_PTR result = 0;
-    if (!SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, kSendLimitMs,
-                             &result))
+    if (!SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 5000, &result))
         return 0;
     return static_cast<LRESULT>(result);
 }
 
 std::wstring TextOf(HWND window) {
-    const LRESULT length = Send(window, WM_GETTEXTLENGTH);
-    if (length <= 0)
-        return std::wstring();
-    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-    const LRESULT copied =
-        Send(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]));
-    text.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
-    return text;
+    std::vector<wchar_t> text(static_cast<std::size_t>(Send(window, WM_GETTEXTLENGTH)) + 1);
+    Send(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+    return text.data();
 }
 
 void SetText(HWND window, const std::wstring& text) {
@@ -330,19 +263,17 @@ bool IsChecked(HWND box) {
 
 std::vector<std::wstring> TabTexts(const AppProcess& app, HWND tab) {
     std::vector<std::wstring> texts;
-    const int count = static_cast<int>(Send(tab, TCM_GETITEMCOUNT));
-    const SIZE_T textChars = 128;
     char* remote = static_cast<char*>(
         VirtualAllocEx(app.process, nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
     if (!remote)
         return texts;
     wchar_t* remoteText = reinterpret_cast<wchar_t*>(remote + 1024);
-    for (int index = 0; index < count; ++index) {
+    for (int index = 0; index < static_cast<int>(Send(tab, TCM_GETITEMCOUNT)); ++index) {
+        wchar_t text[128] = {};
         TCITEMW item = {};
         item.mask = TCIF_TEXT;
         item.pszText = remoteText;
-        item.cchTextMax = static_cast<int>(textChars);
-        wchar_t text[textChars] = {};
+        item.cchTextMax = ARRAYSIZE(text);
         WriteProcessMemory(app.process, remote, &item, sizeof(item), nullptr);
         WriteProcessMemory(app.process, remoteText, text, sizeof(text), nullptr);
         Send(tab, TCM_GETITEMW, index, reinterpret_cast<LPARAM>(remote));
@@ -373,14 +304,10 @@ std::vector<HWND> VisibleLabels(HWND window) {
 
 HWND WaitForMessageBox(const AppProcess& app, const wchar_t* title,
                        std::chrono::milliseconds limit) {
-    WindowSearch search = {app.processId, L"#32770", title, nullptr};
-    WaitUntil(
-        [&] {
-            EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
-            return search.found != nullptr;
-        },
-        limit);
-    return search.found;
+    HWND box = nullptr;
+    WaitUntil([&] { return (box = FindProcessWindow(app.processId, L"#32770", title)) != nullptr; },
+              limit);
+    return box;
 }
 
 std::wstring MessageBoxText(HWND box) {
@@ -393,21 +320,18 @@ bool AnswerMessageBox(HWND box, int buttonId) {
     return WaitUntil([box] { return !IsWindow(box); }, 10s);
 }
 
-int FreeUdpPort() {
-    return FreePort(SOCK_DGRAM);
-}
-int FreeTcpPort() {
-    return FreePort(SOCK_STREAM);
+int FreePort(int type) {
+    SOCKET sock = BoundSocket(type, INADDR_LOOPBACK, 0);
+    sockaddr_in local = {};
+    int length = sizeof(local);
+    getsockname(sock, reinterpret_cast<sockaddr*>(&local), &length);
+    closesocket(sock);
+    return ntohs(local.sin_port);
 }
 
 bool SendDatagram(int port, const std::string& bytes) {
     SOCKET sock = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    if (sock == INVALID_SOCKET)
-        return false;
-    sockaddr_in target = {};
-    target.sin_family = AF_INET;
-    target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    target.sin_port = htons(static_cast<u_short>(port));
+    sockaddr_in target = Address(INADDR_LOOPBACK, port);
     const int sent = sendto(sock, bytes.data(), static_cast<int>(bytes.size()), 0,
                             reinterpret_cast<sockaddr*>(&target), sizeof(target));
     closesocket(sock);
@@ -416,23 +340,18 @@ bool SendDatagram(int port, const std::string& bytes) {
 
 bool UdpPortFree(int port) {
     SOCKET sock = BoundSocket(SOCK_DGRAM, INADDR_ANY, port);
-    if (sock == INVALID_SOCKET)
-        return false;
     closesocket(sock);
-    return true;
+    return sock != INVALID_SOCKET;
 }
 
 std::string ReadFileBytes(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return std::string();
     std::string bytes;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0)
-        bytes.append(buffer, got);
-    CloseHandle(file);
+    if (FILE* file = _wfopen(path.c_str(), L"rb")) {
+        char buffer[4096];
+        for (std::size_t got; (got = fread(buffer, 1, sizeof(buffer), file)) > 0;)
+            bytes.append(buffer, got);
+        fclose(file);
+    }
     return bytes;
 }
 
@@ -442,10 +361,8 @@ std::wstring SampleFile(const wchar_t* name) {
 
 bool SaveWindowPicture(HWND window, const std::wstring& path) {
     RECT area = {};
-    if (!GetWindowRect(window, &area))
-        return false;
-    const int width = area.right - area.left;
-    const int height = area.bottom - area.top;
+    GetWindowRect(window, &area);
+    const int width = area.right - area.left, height = area.bottom - area.top;
     if (width <= 0 || height <= 0)
         return false;
     BITMAPINFOHEADER header = {};
@@ -454,9 +371,11 @@ bool SaveWindowPicture(HWND window, const std::wstring& path) {
     header.biHeight = height; // bottom-up, as BMP files store it
     header.biPlanes = 1;
     header.biBitCount = 24;
-    header.biCompression = BI_RGB;
-    const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
-    header.biSizeImage = stride * static_cast<DWORD>(height);
+    header.biSizeImage = ((static_cast<DWORD>(width) * 3 + 3) & ~3u) * static_cast<DWORD>(height);
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42; // "BM"
+    file.bfOffBits = sizeof(file) + sizeof(header);
+    file.bfSize = file.bfOffBits + header.biSizeImage;
 
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
@@ -464,30 +383,18 @@ bool SaveWindowPicture(HWND window, const std::wstring& path) {
     HBITMAP picture = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header),
                                        DIB_RGB_COLORS, &bits, nullptr, 0);
     bool saved = false;
-    if (memory && picture && bits) {
+    FILE* out = nullptr;
+    if (picture && bits && (out = _wfopen(path.c_str(), L"wb"))) {
         HGDIOBJ previous = SelectObject(memory, picture);
         BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY | CAPTUREBLT);
         GdiFlush();
         SelectObject(memory, previous);
-
-        BITMAPFILEHEADER file = {};
-        file.bfType = 0x4D42; // "BM"
-        file.bfOffBits = sizeof(file) + sizeof(header);
-        file.bfSize = file.bfOffBits + header.biSizeImage;
-        HANDLE out =
-            CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        if (out != INVALID_HANDLE_VALUE) {
-            DWORD written = 0;
-            saved = WriteFile(out, &file, sizeof(file), &written, nullptr) &&
-                    WriteFile(out, &header, sizeof(header), &written, nullptr) &&
-                    WriteFile(out, bits, header.biSizeImage, &written, nullptr);
-            CloseHandle(out);
-        }
+        saved = fwrite(&file, sizeof(file), 1, out) && fwrite(&header, sizeof(header), 1, out) &&
+                fwrite(bits, header.biSizeImage, 1, out);
+        fclose(out);
     }
-    if (picture)
-        DeleteObject(picture);
-    if (memory)
-        DeleteDC(memory);
+    DeleteObject(picture);
+    DeleteDC(memory);
     ReleaseDC(nullptr, screen);
     return saved;
 }
