@@ -45,13 +45,13 @@ std::wstring HostedBaseUrl() {
 }
 
 // "section.key=value;..." as settings.ini values.
-IniValues Ini(const std::wstring& spec) {
+IniValues Ini(const std::wstring& pairs) {
     IniValues values;
-    for (std::size_t at = 0; at < spec.size();) {
-        const std::size_t dot = spec.find(L'.', at), equals = spec.find(L'=', dot);
-        const std::size_t end = std::min(spec.find(L';', equals), spec.size());
-        values[{spec.substr(at, dot - at), spec.substr(dot + 1, equals - dot - 1)}] =
-            spec.substr(equals + 1, end - equals - 1);
+    for (std::size_t at = 0; at < pairs.size();) {
+        const std::size_t dot = pairs.find(L'.', at), equals = pairs.find(L'=', dot);
+        const std::size_t end = std::min(pairs.find(L';', equals), pairs.size());
+        values[{pairs.substr(at, dot - at), pairs.substr(dot + 1, equals - dot - 1)}] =
+            pairs.substr(equals + 1, end - equals - 1);
         at = end + 1;
     }
     return values;
@@ -87,9 +87,9 @@ class Shell : public testing::Test {
         ASSERT_TRUE(app.Start()) << "Corvane.exe did not come up";
     }
     // Launches with the UDP receiver on a free port and waits until it is bound.
-    int LaunchListening(const std::wstring& spec = L"") {
+    int LaunchListening(const std::wstring& pairs = L"") {
         const int port = FreePort(SOCK_DGRAM);
-        Launch(Ini(L"udp.enabled=1;udp.port=" + std::to_wstring(port) + L";" + spec));
+        Launch(Ini(L"udp.enabled=1;udp.port=" + std::to_wstring(port) + L";" + pairs));
         EXPECT_TRUE(WaitUntil([&] { return !UdpPortFree(port); }, 10s)) << "port " << port;
         return port;
     }
