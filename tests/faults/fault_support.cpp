@@ -9,7 +9,9 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/net.h"
 #include "tests/support/temp_folder.h"
+#include "tools/dashboard_sink/dashboard_sink.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -204,4 +206,32 @@ std::string RadioDatagram(long long tensOfHertz, const std::string& call, const 
            "</Mode>\r\n\t<mycall>N0CALL</mycall>\r\n\t<OpCall>OP1</OpCall>\r\n"
            "\t<IsRunning>True</IsRunning>\r\n\t<call>" +
            call + "</call>\r\n\t<RadioName>IC-7610</RadioName>\r\n</RadioInfo>";
+}
+
+bool SendUntilShown(int port, const std::string& datagram, const std::wstring& call) {
+    const SocketHandle socket = UdpConnect("127.0.0.1", port);
+    if (socket == kInvalidSocket)
+        return false;
+    const bool shown = WaitForSnapshot(
+        [&](const StationSnapshot& s) {
+            if (s.call == call)
+                return true;
+            SocketSend(socket, datagram.data(), static_cast<int>(datagram.size()));
+            return false;
+        },
+        std::chrono::seconds(10));
+    CloseSocket(socket);
+    return shown;
+}
+
+bool WaitForLastPost(DashboardSink& dashboard, const std::string& body,
+                     std::chrono::milliseconds limit) {
+    const auto deadline = FaultClock::now() + limit;
+    while (FaultClock::now() < deadline) {
+        const auto requests = dashboard.Requests();
+        if (!requests.empty() && requests.back().body == body)
+            return true;
+        dashboard.WaitForRequests(requests.size() + 1, std::chrono::milliseconds(200));
+    }
+    return false;
 }

@@ -9,6 +9,8 @@
 
 #include "core/station_snapshot.h"
 
+struct DashboardSink;
+
 using FaultClock = std::chrono::steady_clock;
 double MillisecondsSince(FaultClock::time_point start);
 
@@ -81,3 +83,11 @@ bool WaitForSnapshot(Predicate predicate, std::chrono::milliseconds limit) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
 }
+
+// Sends the datagram to 127.0.0.1:port again and again until the snapshot shows its call: after a
+// flood a datagram may be lost in a full socket buffer.
+bool SendUntilShown(int port, const std::string& datagram, const std::wstring& call);
+
+// Waits until the dashboard's last request carries exactly this body.
+bool WaitForLastPost(DashboardSink& dashboard, const std::string& body,
+                     std::chrono::milliseconds limit);

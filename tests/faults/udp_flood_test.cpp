@@ -149,33 +149,14 @@ TEST(UdpFlood, TenThousandDatagramsASecondWhileSaveRestartsTheListener) {
         // The flood is over; the last word is the final datagram. A datagram may still be lost
         // in a full socket buffer, so it is sent again until it shows.
         const std::string last = RadioDatagram(2807400, "QQ9END", "SSB");
-        const SocketHandle socket = UdpConnect("127.0.0.1", port);
-        ASSERT_NE(socket, kInvalidSocket);
-        const bool shown = WaitForSnapshot(
-            [&](const StationSnapshot& s) {
-                if (s.call == L"QQ9END")
-                    return true;
-                SocketSend(socket, last.data(), static_cast<int>(last.size()));
-                return false;
-            },
-            10s);
-        CloseSocket(socket);
-        ASSERT_TRUE(shown);
+        ASSERT_TRUE(SendUntilShown(port, last, L"QQ9END"));
         const SnapshotRead read = ReadStationSnapshot();
         EXPECT_EQ(read.snapshot, FinalRecord());
         EXPECT_EQ(FileBytes(data.File(kUdpLastDatagramFile)), last);
 
         // The new call goes out at once, and the dashboard holds the final state.
         const std::string body = BuildPostBody(FinalRecord(), L"key");
-        const auto deadline = FaultClock::now() + 10s;
-        bool posted = false;
-        while (!posted && FaultClock::now() < deadline) {
-            const auto requests = dashboard.Requests();
-            posted = !requests.empty() && requests.back().body == body;
-            if (!posted)
-                dashboard.WaitForRequests(requests.size() + 1, 200ms);
-        }
-        EXPECT_TRUE(posted);
+        EXPECT_TRUE(WaitForLastPost(dashboard, body, 10s));
         EXPECT_EQ(ReadStationSnapshot().snapshot, FinalRecord()); // nothing came after it
 
         const auto start = FaultClock::now();

@@ -162,33 +162,14 @@ TEST(WorkerCycles, AThousandStartsAndStopsOfEveryWorker) {
 
         StartUdpListener(L"127.0.0.1", port);
         const std::string last = RadioDatagram(2107400, "QQ7CYC", "RTTY");
-        const SocketHandle socket = UdpConnect("127.0.0.1", port);
-        ASSERT_NE(socket, kInvalidSocket);
-        const bool shown = WaitForSnapshot(
-            [&](const StationSnapshot& s) {
-                if (s.call == L"QQ7CYC")
-                    return true;
-                SocketSend(socket, last.data(), static_cast<int>(last.size()));
-                return false;
-            },
-            10s);
-        CloseSocket(socket);
-        EXPECT_TRUE(shown);
+        EXPECT_TRUE(SendUntilShown(port, last, L"QQ7CYC"));
         const StationSnapshot shownLast = ReadStationSnapshot().snapshot;
         EXPECT_EQ(shownLast.freq, L"21.074");
         EXPECT_EQ(shownLast.mode, L"RTTY");
 
         // The new call goes out at once: the dashboard's last post is the state shown.
         const std::string body = BuildPostBody(shownLast, L"key");
-        const auto deadline = FaultClock::now() + 10s;
-        bool posted = false;
-        while (!posted && FaultClock::now() < deadline) {
-            const auto requests = dashboard.Requests();
-            posted = !requests.empty() && requests.back().body == body;
-            if (!posted)
-                dashboard.WaitForRequests(requests.size() + 1, 200ms);
-        }
-        EXPECT_TRUE(posted);
+        EXPECT_TRUE(WaitForLastPost(dashboard, body, 10s));
         StopUdpListener();
         StopPoster();
     }
