@@ -30,6 +30,17 @@ bool ResolveIpv4(const std::string& host, int port, sockaddr_in& remote) {
     return true;
 }
 
+// The dotted-quad address with the port; anything else means the fallback (host names are
+// never resolved for a local address).
+sockaddr_in LocalIpv4(const std::string& address, int port, std::uint32_t fallback) {
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (::inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1)
+        local.sin_addr.s_addr = htonl(fallback);
+    return local;
+}
+
 } // namespace
 
 bool NetStartup() {
@@ -61,12 +72,8 @@ SocketHandle UdpBind(const std::string& address, int port) {
         return kInvalidSocket;
     int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (::inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1)
-        local.sin_addr.s_addr = htonl(INADDR_ANY); // host names are never resolved here
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+    const sockaddr_in local = LocalIpv4(address, port, INADDR_ANY);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
         ::close(fd);
         return kInvalidSocket;
     }
@@ -148,12 +155,8 @@ SocketHandle TcpListen(const std::string& address, int port) {
         return kInvalidSocket;
     int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (::inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1)
-        local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+    const sockaddr_in local = LocalIpv4(address, port, INADDR_LOOPBACK);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
         ::listen(fd, 16) != 0) {
         ::close(fd);
         return kInvalidSocket;

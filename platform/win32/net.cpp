@@ -22,6 +22,17 @@ bool ResolveIpv4(const std::string& host, int port, sockaddr_in& remote) {
     return true;
 }
 
+// The dotted-quad address with the port; anything else means the fallback (host names are
+// never resolved for a local address).
+sockaddr_in LocalIpv4(const std::string& address, int port, std::uint32_t fallback) {
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(static_cast<u_short>(port));
+    if (inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1)
+        local.sin_addr.s_addr = htonl(fallback);
+    return local;
+}
+
 } // namespace
 
 bool NetStartup() {
@@ -60,12 +71,8 @@ SocketHandle UdpBind(const std::string& address, int port) {
         return kInvalidSocket;
     int on = 1;
     setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(static_cast<u_short>(port));
-    if (inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1)
-        local.sin_addr.s_addr = htonl(INADDR_ANY); // host names are never resolved here
-    if (bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local) == SOCKET_ERROR) {
+    const sockaddr_in local = LocalIpv4(address, port, INADDR_ANY);
+    if (bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) == SOCKET_ERROR) {
         closesocket(s);
         return kInvalidSocket;
     }
@@ -133,12 +140,8 @@ SocketHandle TcpListen(const std::string& address, int port) {
     SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET)
         return kInvalidSocket;
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(static_cast<u_short>(port));
-    if (inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1)
-        local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local) == SOCKET_ERROR ||
+    const sockaddr_in local = LocalIpv4(address, port, INADDR_LOOPBACK);
+    if (bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) == SOCKET_ERROR ||
         listen(s, 16) == SOCKET_ERROR) {
         closesocket(s);
         return kInvalidSocket;
