@@ -9,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+#include "core/settings.h"
 #include "platform/net.h"
 #include "tests/support/temp_folder.h"
 #include "tools/dashboard_sink/dashboard_sink.h"
@@ -234,4 +235,14 @@ bool WaitForLastPost(DashboardSink& dashboard, const std::string& body,
         dashboard.WaitForRequests(requests.size() + 1, std::chrono::milliseconds(200));
     }
     return false;
+}
+
+void PointHostedTargetAt(DashboardSink& dashboard, const std::wstring& dashboardId) {
+    std::lock_guard<std::mutex> lock(postSignal.mutex);
+    DashboardTarget& target = settings.targets[0];
+    target.enabled = true;
+    target.intervalSeconds = 30;
+    target.url = dashboard.BaseUrl();
+    target.dashboardId = dashboardId;
+    target.apiKey = L"key";
 }

@@ -91,3 +91,6 @@ bool SendUntilShown(int port, const std::string& datagram, const std::wstring& c
 // Waits until the dashboard's last request carries exactly this body.
 bool WaitForLastPost(DashboardSink& dashboard, const std::string& body,
                      std::chrono::milliseconds limit);
+
+// Enables the hosted dashboard target with a 30 s interval, pointed at the sink, key "key".
+void PointHostedTargetAt(DashboardSink& dashboard, const std::wstring& dashboardId);

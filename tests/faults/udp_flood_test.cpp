@@ -66,15 +66,7 @@ TEST(UdpFlood, TenThousandDatagramsASecondWhileSaveRestartsTheListener) {
         NotifyRecorder recorder;
         DashboardSink dashboard;
         ASSERT_TRUE(dashboard.Start(SinkOptions()));
-        {
-            std::lock_guard<std::mutex> lock(postSignal.mutex);
-            DashboardTarget& target = settings.targets[0];
-            target.enabled = true;
-            target.intervalSeconds = 30;
-            target.url = dashboard.BaseUrl();
-            target.dashboardId = L"flood";
-            target.apiKey = L"key";
-        }
+        PointHostedTargetAt(dashboard, L"flood");
         const int port = FreeUdpPort();
         ASSERT_GT(port, 0);
         StartPoster();

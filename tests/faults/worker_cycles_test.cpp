@@ -69,14 +69,9 @@ TEST(WorkerCycles, AThousandStartsAndStopsOfEveryWorker) {
         script.frequencyReply = L"7074000";
         script.modeReply = L"LSB";
         ASSERT_TRUE(StartHrdSim(sim, script));
+        PointHostedTargetAt(dashboard, L"cycles");
         {
             std::lock_guard<std::mutex> lock(postSignal.mutex);
-            DashboardTarget& target = settings.targets[0];
-            target.enabled = true;
-            target.intervalSeconds = 30;
-            target.url = dashboard.BaseUrl();
-            target.dashboardId = L"cycles";
-            target.apiKey = L"key";
             settings.hrdHost = L"127.0.0.1";
             settings.hrdPort = sim.port;
             settings.hrdIntervalSeconds = 1;
