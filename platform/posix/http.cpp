@@ -1,6 +1,7 @@
 #include "platform/http.h"
 
 #include <curl/curl.h>
+#include <dlfcn.h>
 
 #include <cctype>
 #include <chrono>
@@ -19,13 +20,54 @@ constexpr std::size_t kMaxHostLength = 255;
 constexpr std::size_t kMaxTargetLength = 1023;
 constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
 
-std::once_flag curlStarted;
+// libcurl is loaded at the first post, not at start: with the TLS and directory libraries it
+// brings it is most of the front end's resident memory, and a station that has not posted yet
+// (or never does) need not carry it. Loaded once and never unloaded.
+struct Curl {
+    decltype(&curl_global_init) globalInit = nullptr;
+    decltype(&curl_easy_init) init = nullptr;
+    decltype(&curl_easy_setopt) setopt = nullptr;
+    decltype(&curl_easy_getinfo) getinfo = nullptr;
+    decltype(&curl_easy_perform) perform = nullptr;
+    decltype(&curl_easy_cleanup) cleanup = nullptr;
+    decltype(&curl_slist_append) slistAppend = nullptr;
+    decltype(&curl_slist_free_all) slistFreeAll = nullptr;
+};
+
+template <typename Function> bool Bind(void* library, const char* name, Function& function) {
+    function = reinterpret_cast<Function>(dlsym(library, name));
+    return function != nullptr;
+}
+
+// nullptr when libcurl is not installed; every post then fails as one without a connection.
+const Curl* LoadCurl() {
+    static const Curl* const loaded = []() -> const Curl* {
+        void* library = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+        if (!library)
+            return nullptr;
+        static Curl curl;
+        if (!Bind(library, "curl_global_init", curl.globalInit) ||
+            !Bind(library, "curl_easy_init", curl.init) ||
+            !Bind(library, "curl_easy_setopt", curl.setopt) ||
+            !Bind(library, "curl_easy_getinfo", curl.getinfo) ||
+            !Bind(library, "curl_easy_perform", curl.perform) ||
+            !Bind(library, "curl_easy_cleanup", curl.cleanup) ||
+            !Bind(library, "curl_slist_append", curl.slistAppend) ||
+            !Bind(library, "curl_slist_free_all", curl.slistFreeAll) ||
+            curl.globalInit(CURL_GLOBAL_DEFAULT) != CURLE_OK)
+            return nullptr;
+        return &curl;
+    }();
+    return loaded;
+}
+
 std::mutex trustMutex;
 std::string trustedPem;
 
 using Clock = std::chrono::steady_clock;
 
 struct Exchange {
+    const Curl* api = nullptr;
     CURL* curl = nullptr;
     Clock::time_point lastActivity = Clock::now();
     curl_off_t lastDown = 0;
@@ -48,7 +90,7 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
     if (!blank)
         return length;
     long code = 0;
-    curl_easy_getinfo(exchange.curl, CURLINFO_RESPONSE_CODE, &code);
+    exchange.api->getinfo(exchange.curl, CURLINFO_RESPONSE_CODE, &code);
     if (code >= 100 && code < 200)
         return length; // an interim response; the real one follows
     exchange.status = static_cast<int>(code);
@@ -143,56 +185,59 @@ int HttpPostForm(const std::wstring& url, const std::string& body) {
     std::string preparedUrl;
     if (!PrepareUrl(url, preparedUrl))
         return 0;
-    std::call_once(curlStarted, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-    CURL* curl = curl_easy_init();
+    const Curl* api = LoadCurl();
+    if (!api)
+        return 0;
+    CURL* curl = api->init();
     if (!curl)
         return 0;
 
     Exchange exchange;
+    exchange.api = api;
     exchange.curl = curl;
     // curl would add "Expect: 100-continue" and "Accept: */*" of its own; empty values drop them.
     curl_slist* headers = nullptr;
-    headers = curl_slist_append(headers, "Content-Type: application/x-www-form-urlencoded");
-    headers = curl_slist_append(headers, "Expect:");
-    headers = curl_slist_append(headers, "Accept:");
+    headers = api->slistAppend(headers, "Content-Type: application/x-www-form-urlencoded");
+    headers = api->slistAppend(headers, "Expect:");
+    headers = api->slistAppend(headers, "Accept:");
     std::string pem;
     {
         std::lock_guard<std::mutex> lock(trustMutex);
         pem = trustedPem;
     }
 
-    curl_easy_setopt(curl, CURLOPT_URL, preparedUrl.c_str());
+    api->setopt(curl, CURLOPT_URL, preparedUrl.c_str());
 #if LIBCURL_VERSION_NUM >= 0x075500
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    api->setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
 #endif
-    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(curl, CURLOPT_USERAGENT, kHttpUserAgent);
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(curl, CURLOPT_POST, 1L);
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &exchange);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, kWholeExchangeMs);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    api->setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    api->setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    api->setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
+    api->setopt(curl, CURLOPT_USERAGENT, kHttpUserAgent);
+    api->setopt(curl, CURLOPT_HTTPHEADER, headers);
+    api->setopt(curl, CURLOPT_POST, 1L);
+    api->setopt(curl, CURLOPT_POSTFIELDS, body.data());
+    api->setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    api->setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
+    api->setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    api->setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
+    api->setopt(curl, CURLOPT_XFERINFODATA, &exchange);
+    api->setopt(curl, CURLOPT_TIMEOUT_MS, kWholeExchangeMs);
+    api->setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    api->setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!pem.empty()) {
         curl_blob blob{const_cast<char*>(pem.data()), pem.size(), CURL_BLOB_COPY};
-        curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &blob);
-        curl_easy_setopt(curl, CURLOPT_CAINFO, nullptr);
-        curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr);
+        api->setopt(curl, CURLOPT_CAINFO_BLOB, &blob);
+        api->setopt(curl, CURLOPT_CAINFO, nullptr);
+        api->setopt(curl, CURLOPT_CAPATH, nullptr);
     }
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &exchange);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, DiscardBody);
+    api->setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
+    api->setopt(curl, CURLOPT_HEADERDATA, &exchange);
+    api->setopt(curl, CURLOPT_WRITEFUNCTION, DiscardBody);
 
-    curl_easy_perform(curl); // ends in a write error on purpose once the headers are in
+    api->perform(curl); // ends in a write error on purpose once the headers are in
 
-    curl_easy_cleanup(curl);
-    curl_slist_free_all(headers);
+    api->cleanup(curl);
+    api->slistFreeAll(headers);
     return exchange.status;
 }
