@@ -38,37 +38,17 @@ char LowerChar(char c) {
     return static_cast<char>(c + (static_cast<unsigned char>(c - 'A') < 26 ? 'a' - 'A' : 0));
 }
 
-// Chains every "<" of index.lowered by the byte after it, and every "</" by the byte after that.
-void IndexLowered(DatagramTags& index) {
-    const std::string& lowered = index.lowered;
-    const std::size_t size = lowered.size();
-    const char* const first = lowered.data();
-    index.tags.reserve(64); // a typical datagram has fewer tags; a larger one grows the list
-    for (const char* at = first;
-         (at = static_cast<const char*>(std::memchr(at, '<', size - (at - first)))); ++at)
-        index.tags.push_back(
-            {static_cast<std::size_t>(at - first), DatagramTags::kNone, DatagramTags::kNone});
-    std::fill(std::begin(index.firstOpening), std::end(index.firstOpening), DatagramTags::kNone);
-    std::fill(std::begin(index.firstClosing), std::end(index.firstClosing), DatagramTags::kNone);
-    // Backwards, so that each chain comes out in the order of the text.
-    for (std::size_t tag = index.tags.size(); tag-- > 0;) {
-        DatagramTags::Tag& entry = index.tags[tag];
-        if (entry.at + 1 >= size)
-            continue;
-        const auto opening = static_cast<unsigned char>(lowered[entry.at + 1]);
-        entry.nextOpening = index.firstOpening[opening];
-        index.firstOpening[opening] = tag;
-        if (opening == '/' && entry.at + 2 < size) {
-            const auto closing = static_cast<unsigned char>(lowered[entry.at + 2]);
-            entry.nextClosing = index.firstClosing[closing];
-            index.firstClosing[closing] = tag;
-        }
+bool HoldsNoCase(std::string_view text, std::size_t at, std::string_view part) {
+    if (at > text.size() || text.size() - at < part.size())
+        return false;
+    for (std::size_t i = 0; i < part.size(); ++i) {
+        const char a = text[at + i];
+        const char b = part[i];
+        // Equal bytes are the common case; otherwise only the same letter in the other case.
+        if (a != b && ((a ^ b) != 0x20 || static_cast<unsigned char>((a | 0x20) - 'a') >= 26))
+            return false;
     }
-}
-
-bool HoldsAt(const std::string& text, std::size_t at, const std::string& part) {
-    return at <= text.size() && text.size() - at >= part.size() &&
-           std::memcmp(text.data() + at, part.data(), part.size()) == 0;
+    return true;
 }
 
 // The C locale's white space, as atoll and isspace know it.
@@ -76,26 +56,36 @@ bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-std::wstring FormatMegahertz(std::int64_t hz) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.3f", static_cast<double>(hz) / 1000000.0);
-    std::wstring text;
-    for (const char* p = buffer; *p; ++p)
-        text.push_back(*p == ',' ? L'.'
-                                 : static_cast<wchar_t>(*p)); // a full stop whatever the locale
-    return text;
+// "Is calling" for a running operator, "Is searching" for one who is not, "" when unsaid.
+const wchar_t* OpStatus(std::string_view isRunning) {
+    char word[6];
+    std::size_t length = 0;
+    for (char c : isRunning) {
+        if (IsSpace(c))
+            continue;
+        if (length == sizeof word)
+            return L"";
+        word[length++] = LowerChar(c);
+    }
+    const std::string_view said(word, length);
+    if (said == "true" || said == "1")
+        return L"Is calling";
+    if (said == "false" || said == "0")
+        return L"Is searching";
+    return L"";
 }
 
-std::wstring OpStatus(const std::string& isRunning) {
-    std::string word;
-    for (char c : isRunning)
-        if (!IsSpace(c))
-            word.push_back(LowerChar(c));
-    if (word == "true" || word == "1")
-        return L"Is calling";
-    if (word == "false" || word == "0")
-        return L"Is searching";
-    return std::wstring();
+// Into `out`, reusing its storage: the texts of one radio seldom change from one datagram to the
+// next, and most are plain ASCII.
+void AssignWide(std::wstring& out, std::string_view utf8) {
+    for (const char c : utf8)
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            out = Utf8ToWide(utf8.data(), utf8.size());
+            return;
+        }
+    out.resize(utf8.size());
+    for (std::size_t i = 0; i < utf8.size(); ++i)
+        out[i] = static_cast<wchar_t>(utf8[i]);
 }
 
 // Age of a radio heard at `seen` when the clock reads `now`, without overflow for any readings.
@@ -147,14 +137,36 @@ void ComposeSnapshot(StationSnapshot& composed) {
     }
 }
 
-void HandleRadioMessage(const std::string& text, const DatagramTags& index) {
-    auto element = [&](const char* name) { return ElementText(text, index, name); };
-    auto wide = [&](const char* name) { return Utf8ToWide(element(name)); };
+// What a radio message is read for, all found in one pass.
+enum RadioField {
+    kFreq,
+    kMode,
+    kMyCall,
+    kOpCall,
+    kRadioName,
+    kMyLocator,
+    kLocator,
+    kMyLocation,
+    kLocation,
+    kApp,
+    kIsRunning,
+    kCall,
+    kContestName,
+    kRadioNr,
+    kRadioFieldCount
+};
+constexpr std::string_view kRadioFieldList[kRadioFieldCount] = {
+    "freq",       "mode",     "mycall", "opcall",    "radioname", "mylocator",   "locator",
+    "mylocation", "location", "app",    "isrunning", "call",      "contestname", "radionr"};
 
-    const std::string freqText = element("freq");
-    if (freqText.empty())
+void HandleRadioMessage(std::string_view text) {
+    std::string_view field[kRadioFieldCount];
+    static const ElementNames kRadioFieldNames(kRadioFieldList, kRadioFieldCount);
+    ElementTexts(text, kRadioFieldNames, field);
+
+    if (field[kFreq].empty())
         return;
-    std::int64_t tensOfHz = LeadingInteger(freqText);
+    std::int64_t tensOfHz = LeadingInteger(field[kFreq]);
     if (tensOfHz <= 0)
         return;
     // The value counts tens of hertz; keep the product within 64 bits.
@@ -163,30 +175,9 @@ void HandleRadioMessage(const std::string& text, const DatagramTags& index) {
         tensOfHz = kMaxTens;
     const std::int64_t hz = tensOfHz * 10;
 
-    StationSnapshot record;
-    record.freq = FormatMegahertz(hz);
-    record.band = BandForFrequency(hz);
-    record.mode = wide("mode");
-    record.mycall = wide("mycall");
-    record.opcall = wide("opcall");
-    record.radio = wide("radioname");
-    record.locator = wide("mylocator");
-    if (record.locator.empty())
-        record.locator = wide("locator");
-    record.location = wide("mylocation");
-    if (record.location.empty())
-        record.location = wide("location");
-    record.app = wide("app");
-    if (record.app.empty())
-        record.app = !record.locator.empty() || !record.location.empty() ? L"MiniBook" : L"N1MM";
-    record.op_status = OpStatus(element("isrunning"));
-    record.call = wide("call");
-    record.contestname = wide("contestname");
-
     std::int32_t number = 1;
-    const std::string numberText = element("radionr");
-    if (!numberText.empty()) {
-        const std::int64_t value = LeadingInteger(numberText);
+    if (!field[kRadioNr].empty()) {
+        const std::int64_t value = LeadingInteger(field[kRadioNr]);
         if (value > std::numeric_limits<std::int32_t>::max())
             number = std::numeric_limits<std::int32_t>::max();
         else if (value > 1)
@@ -195,29 +186,53 @@ void HandleRadioMessage(const std::string& text, const DatagramTags& index) {
 
     const LoggerClock clock = loggerClock.load();
     RaiseStationUpdate([&](StationSnapshot& shared) {
+        const std::int64_t now = clock();
+        // Written over the radio's previous record, so that its strings keep their storage. The
+        // second-radio fields of a kept record stay empty: only the composed snapshot has them.
+        StationSnapshot& record = radiosByNumber[number];
+        FormatMegahertz(hz, record.freq);
+        record.band = BandForFrequency(hz);
+        AssignWide(record.mode, field[kMode]);
+        AssignWide(record.mycall, field[kMyCall]);
+        AssignWide(record.opcall, field[kOpCall]);
+        AssignWide(record.radio, field[kRadioName]);
+        AssignWide(record.locator, field[kMyLocator].empty() ? field[kLocator] : field[kMyLocator]);
+        AssignWide(record.location,
+                   field[kMyLocation].empty() ? field[kLocation] : field[kMyLocation]);
+        if (!field[kApp].empty())
+            AssignWide(record.app, field[kApp]);
+        else
+            record.app =
+                !record.locator.empty() || !record.location.empty() ? L"MiniBook" : L"N1MM";
+        record.op_status = OpStatus(field[kIsRunning]);
+        AssignWide(record.call, field[kCall]);
+        AssignWide(record.contestname, field[kContestName]);
+
         if (!record.call.empty())
             latestCall = record.call;
         if (!record.contestname.empty())
             latestContestName = record.contestname;
-        const std::int64_t now = clock();
-        radiosByNumber[number] = std::move(record); // not read again
         radioLastSeen[number] = now;
         ExpireRadios(now, number);
         ComposeSnapshot(shared);
     });
 }
 
-void HandleContactMessage(const std::string& text, const DatagramTags& index) {
-    const std::wstring call = Utf8ToWide(ElementText(text, index, "call"));
-    const std::wstring contestName = Utf8ToWide(ElementText(text, index, "contestname"));
-    const std::wstring mycall = Utf8ToWide(ElementText(text, index, "mycall"));
+enum ContactField { kContactCall, kContactContestName, kContactMyCall, kContactFieldCount };
+constexpr std::string_view kContactFieldList[kContactFieldCount] = {"call", "contestname",
+                                                                    "mycall"};
+
+void HandleContactMessage(std::string_view text) {
+    std::string_view field[kContactFieldCount];
+    static const ElementNames kContactFieldNames(kContactFieldList, kContactFieldCount);
+    ElementTexts(text, kContactFieldNames, field);
     RaiseStationUpdate([&](StationSnapshot& shared) {
-        latestCall = call;
-        latestContestName = contestName;
-        shared.call = call;
-        shared.contestname = contestName;
-        if (!mycall.empty())
-            shared.mycall = mycall;
+        AssignWide(latestCall, field[kContactCall]);
+        AssignWide(latestContestName, field[kContactContestName]);
+        shared.call = latestCall;
+        shared.contestname = latestContestName;
+        if (!field[kContactMyCall].empty())
+            AssignWide(shared.mycall, field[kContactMyCall]);
         if (shared.app.empty())
             shared.app = L"N1MM";
     });
@@ -232,7 +247,7 @@ std::string LowerAscii(const std::string& text) {
     return lowered;
 }
 
-std::int64_t LeadingInteger(const std::string& text) {
+std::int64_t LeadingInteger(std::string_view text) {
     std::size_t at = 0;
     while (at < text.size() && IsSpace(text[at]))
         ++at;
@@ -277,60 +292,96 @@ std::string RootElementName(const std::string& text) {
     }
 }
 
-DatagramTags IndexDatagram(const std::string& text) {
-    DatagramTags index;
-    index.lowered = LowerAscii(text);
-    IndexLowered(index);
-    return index;
+ElementNames::ElementNames(const std::string_view* list, std::size_t count) {
+    static_assert(kMaxElementsAtOnce <= 32, "one bit per name");
+    size = std::min(count, kMaxElementsAtOnce);
+    for (std::size_t i = 0; i < size; ++i) {
+        names[i] = list[i];
+        const std::uint32_t bit = std::uint32_t{1} << i;
+        if (list[i].empty())
+            emptyNames |= bit;
+        else
+            byFirstByte[LowerChar(list[i][0]) & 31] |= bit;
+    }
 }
 
-// Every match of "<name" or "</name>" starts at a "<", and the chains hold every "<" that can
-// begin one, in order: what this finds is what a search of the whole text finds first.
-std::string ElementText(const std::string& text, const DatagramTags& index,
-                        const std::string& name) {
-    // The parser's names are lower-case already; only another caller's name needs a copy.
-    const bool lowerAlready =
-        std::none_of(name.begin(), name.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
-    const std::string lowerCopy = lowerAlready ? std::string() : LowerAscii(name);
-    const std::string& lowerName = lowerAlready ? name : lowerCopy;
-    const std::string& lowered = index.lowered;
-    std::size_t open = std::string::npos;
-    if (lowerName.empty()) {
-        if (!index.tags.empty())
-            open = index.tags.front().at;
-    } else {
-        for (std::size_t tag = index.firstOpening[static_cast<unsigned char>(lowerName[0])];
-             tag != DatagramTags::kNone; tag = index.tags[tag].nextOpening) {
-            if (HoldsAt(lowered, index.tags[tag].at + 1, lowerName)) {
-                open = index.tags[tag].at;
-                break;
+// Every match of "<name" or "</name>" starts at a "<": one walk over the "<" of the text, in
+// order, finds for every name what a search of the whole text for it finds first.
+void ElementTexts(std::string_view text, const ElementNames& wanted, std::string_view* texts) {
+    std::size_t begin[kMaxElementsAtOnce]; // where the text starts, once the opening tag is found
+    const std::string_view* const names = wanted.names;
+    std::uint32_t unopened =
+        wanted.size == 32 ? ~std::uint32_t{0} : (std::uint32_t{1} << wanted.size) - 1;
+    std::uint32_t open = 0;
+    for (std::size_t i = 0; i < wanted.size; ++i)
+        texts[i] = std::string_view();
+    auto lowerAt = [&](std::size_t at) { return at < text.size() ? LowerChar(text[at]) : '\0'; };
+    const char* const first = text.data();
+    const char* tag = first;
+    while ((unopened | open) != 0 &&
+           (tag = static_cast<const char*>(std::memchr(tag, '<', text.size() - (tag - first))))) {
+        const std::size_t at = static_cast<std::size_t>(tag - first);
+        ++tag;
+        // A closing tag "</name>" ends the element of every open name it spells, once past the
+        // opening tag's ">".
+        const char after = lowerAt(at + 1);
+        if (after == '/' && open != 0) {
+            const char next = lowerAt(at + 2);
+            for (std::uint32_t ending =
+                     open & ((next == '>' ? wanted.emptyNames : 0) | wanted.byFirstByte[next & 31]);
+                 ending != 0; ending &= ending - 1) {
+                const std::size_t i = static_cast<std::size_t>(__builtin_ctz(ending));
+                const std::size_t nameEnd = at + 2 + names[i].size();
+                if (at >= begin[i] && HoldsNoCase(text, at + 2, names[i]) &&
+                    nameEnd < text.size() && text[nameEnd] == '>') {
+                    texts[i] = text.substr(begin[i], at - begin[i]);
+                    open &= ~(std::uint32_t{1} << i);
+                }
             }
         }
+        // An opening "<name" (any tag that begins like it, "</" too for a name that begins with
+        // "/") starts the element's text after the next ">".
+        for (std::uint32_t opening =
+                 unopened & (wanted.emptyNames | wanted.byFirstByte[after & 31]);
+             opening != 0; opening &= opening - 1) {
+            const std::size_t i = static_cast<std::size_t>(__builtin_ctz(opening));
+            if (!HoldsNoCase(text, at + 1, names[i]))
+                continue;
+            const std::uint32_t bit = std::uint32_t{1} << i;
+            unopened &= ~bit;
+            const std::size_t close = text.find('>', at);
+            if (close == std::string_view::npos)
+                continue; // no text, and nothing left to find for it
+            begin[i] = close + 1;
+            open |= bit;
+        }
     }
-    if (open == std::string::npos)
-        return std::string();
-    const std::size_t close = lowered.find('>', open);
-    if (close == std::string::npos)
-        return std::string();
-    const std::size_t begin = close + 1;
-    const std::size_t nameEnd = lowerName.size() + 2; // from the "<" of "</name>" to its ">"
-    const auto key = static_cast<unsigned char>(lowerName.empty() ? '>' : lowerName[0]);
-    for (std::size_t tag = index.firstClosing[key]; tag != DatagramTags::kNone;
-         tag = index.tags[tag].nextClosing) {
-        const std::size_t at = index.tags[tag].at;
-        if (at >= begin && HoldsAt(lowered, at + 2, lowerName) && at + nameEnd < lowered.size() &&
-            lowered[at + nameEnd] == '>')
-            return text.substr(begin, at - begin);
-    }
-    return std::string();
 }
 
-std::string ElementText(const std::string& text, const std::string& lowered,
-                        const std::string& name) {
-    DatagramTags index;
-    index.lowered = lowered;
-    IndexLowered(index);
-    return ElementText(text, index, name);
+// Three decimals, rounded the way printf rounds the double hz / 1e6. Away from a tie, that is the
+// rounding of the exact quotient as long as the double holds it to well within 10 Hz, which it
+// does far beyond any radio's frequency; ties and the rest go to snprintf.
+void FormatMegahertz(std::int64_t hz, std::wstring& out) {
+    constexpr std::int64_t kExactBelow = 1'000'000'000'000'000;
+    if (hz >= 0 && hz < kExactBelow && hz % 1000 != 500) {
+        const std::int64_t khz = hz / 1000 + (hz % 1000 > 500 ? 1 : 0);
+        wchar_t digits[24];
+        wchar_t* start = std::end(digits);
+        std::int64_t rest = khz;
+        for (int place = 0; place < 3; ++place, rest /= 10)
+            *--start = static_cast<wchar_t>(L'0' + rest % 10);
+        *--start = L'.';
+        do
+            *--start = static_cast<wchar_t>(L'0' + rest % 10);
+        while ((rest /= 10) != 0);
+        out.assign(start, std::end(digits));
+        return;
+    }
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.3f", static_cast<double>(hz) / 1000000.0);
+    out.clear();
+    for (const char* p = buffer; *p; ++p)
+        out.push_back(*p == ',' ? L'.' : static_cast<wchar_t>(*p)); // whatever the locale
 }
 
 // The plain way: the whole text searched for the patterns.
@@ -353,9 +404,9 @@ std::string ElementText(const std::string& text, const std::string& name) {
 void ParseLoggerDatagram(const std::string& text) {
     const std::string root = RootElementName(text);
     if (root.compare(0, 5, "radio") == 0)
-        HandleRadioMessage(text, IndexDatagram(text));
+        HandleRadioMessage(text);
     else if (root.compare(0, 7, "contact") == 0)
-        HandleContactMessage(text, IndexDatagram(text));
+        HandleContactMessage(text);
 }
 
 void SetLoggerParserClock(LoggerClock clock) {

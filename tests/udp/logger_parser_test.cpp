@@ -3,13 +3,23 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <iterator>
 #include <limits>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tests/udp/udp_test_support.h"
 
 namespace {
+
+std::string OnePass(const std::string& text, const std::string& name) {
+    const std::string_view names[] = {"mode", name, "freq"}; // with others around it
+    std::string_view texts[3];
+    ElementTexts(text, ElementNames(names, 3), texts);
+    return std::string(texts[1]);
+}
 
 TEST(RootElementName, FirstElementTagLowerCased) {
     const std::pair<std::string, std::vector<std::string>> cases[] = {
@@ -58,35 +68,70 @@ TEST(ElementText, CutsTheFirstMatchingElementVerbatim) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(ElementText(c.text, c.name), c.expected) << c.text << " / " << c.name;
-        // The parser's path (the tags indexed once per datagram) must agree with it.
-        EXPECT_EQ(ElementText(c.text, IndexDatagram(c.text), c.name), c.expected) << c.text;
-        EXPECT_EQ(ElementText(c.text, LowerAscii(c.text), c.name), c.expected) << c.text;
+        // The parser's path (all names in one pass) must agree with it.
+        EXPECT_EQ(OnePass(c.text, c.name), c.expected) << c.text;
     }
     for (const std::string text : {"<r><call></call></r>", "<r><call>W1AW</r>", "<r><call",
                                    "<r></r>", "<r><call>W1AW</", "<r><call>W1AW</call"}) {
         EXPECT_EQ(ElementText(text, "call"), "") << text;
-        EXPECT_EQ(ElementText(text, IndexDatagram(text), "call"), "") << text;
+        EXPECT_EQ(OnePass(text, "call"), "") << text;
     }
     EXPECT_EQ(LowerAscii(std::string("AZaz@[`{\xC3\x84\x80\xFF\0Q", 14)),
               std::string("azaz@[`{\xC3\x84\x80\xFF\0q", 14));
 }
 
-// The tag index against the plain search, on every text up to 14 bytes drawn at random from the
-// bytes that matter to it: tags opening and closing, names sharing first bytes, a "<" or "</" at
-// the very end, names in any case, the empty name.
-TEST(ElementText, TagIndexFindsWhatThePlainSearchFinds) {
+// The one-pass reader against the plain search, all names at once, on every text up to 14 bytes
+// drawn at random from the bytes that matter to it: tags opening and closing, names sharing first
+// bytes or beginning with "/", "<" or ">", a "<" or "</" at the very end, any case, the empty name.
+TEST(ElementText, OnePassFindsWhatThePlainSearchFinds) {
     const char alphabet[] = {'<', '/', '>', 'c', 'a', 'C', 'l', ' '};
-    const std::string names[] = {"", "c", "ca", "cal", "CAL", "/", "/c", ">", "c>", "<"};
+    const std::string_view names[] = {"", "c", "ca", "cal", "CAL", "/", "/c", ">", "c>", "<"};
     std::uint32_t seed = 12345;
     auto next = [&seed] { return (seed = seed * 1664525u + 1013904223u) >> 16; };
     for (int round = 0; round < 20000; ++round) {
         std::string text;
         for (std::uint32_t length = next() % 15; length > 0; --length)
             text += alphabet[next() % sizeof alphabet];
-        const DatagramTags index = IndexDatagram(text);
-        for (const std::string& name : names)
-            ASSERT_EQ(ElementText(text, index, name), ElementText(text, name))
-                << text << " / " << name;
+        std::string_view texts[std::size(names)];
+        ElementTexts(text, ElementNames(names, std::size(names)), texts);
+        for (std::size_t i = 0; i < std::size(names); ++i)
+            ASSERT_EQ(texts[i], ElementText(text, std::string(names[i])))
+                << text << " / " << names[i];
+    }
+}
+
+// Against printf's "%.3f" of hz / 1e6, ties between two kilohertz and huge values included.
+TEST(FormatMegahertz, ShowsWhatPrintfShows) {
+    std::vector<std::int64_t> values = {0,
+                                        10,
+                                        490,
+                                        500,
+                                        510,
+                                        1000,
+                                        1500,
+                                        2500,
+                                        3522110,
+                                        3522500,
+                                        3523500,
+                                        14074000,
+                                        14074499'0,
+                                        999999500,
+                                        999999510,
+                                        1'000'000'000'000'000,
+                                        999'999'999'999'500,
+                                        999'999'999'999'990,
+                                        std::numeric_limits<std::int64_t>::max() / 10 * 10};
+    std::uint32_t seed = 99;
+    auto next = [&seed] { return (seed = seed * 1664525u + 1013904223u) >> 8; };
+    for (int i = 0; i < 20000; ++i) // tens of hertz, up to about 1.7e14 Hz, kHz ties among them
+        values.push_back((static_cast<std::int64_t>(next()) * next() % 17'000'000'000'000 + i) *
+                         10);
+    std::wstring shown = L"storage from before";
+    for (const std::int64_t hz : values) {
+        char expected[32];
+        std::snprintf(expected, sizeof expected, "%.3f", static_cast<double>(hz) / 1000000.0);
+        FormatMegahertz(hz, shown);
+        ASSERT_EQ(WideToUtf8(shown), expected) << hz;
     }
 }
 
