@@ -32,13 +32,19 @@ SocketHandle UdpBind(const std::string& address, int port);
 SocketHandle UdpConnect(const std::string& host, int port);
 
 // TCP: resolves the host (IPv4), connects within timeoutMs with a non-blocking connect, and
-// returns a blocking socket, or kInvalidSocket.
-SocketHandle TcpConnect(const std::string& host, int port, int timeoutMs);
+// returns a blocking socket, or kInvalidSocket. With `keepWaiting` (a worker's run flag) the
+// connect is also given up within about 100 ms of the flag falling, so that stopping a worker
+// never waits for a host that does not answer.
+SocketHandle TcpConnect(const std::string& host, int port, int timeoutMs,
+                        const std::atomic<bool>* keepWaiting = nullptr);
+
+// How often a connect looks at its keepWaiting flag.
+constexpr int kConnectSliceMs = 100;
 bool SetReceiveTimeout(SocketHandle socket, int milliseconds);
 
 // TCP server side, for the test peers: a listening socket on the IPv4 address (port 0 picks a
-// free one), the port it got, and accept.
-SocketHandle TcpListen(const std::string& address, int port);
+// free one) with room for `backlog` connections not yet accepted, the port it got, and accept.
+SocketHandle TcpListen(const std::string& address, int port, int backlog = 16);
 int LocalPort(SocketHandle socket);
 SocketHandle TcpAccept(SocketHandle listener);
 

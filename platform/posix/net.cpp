@@ -1,7 +1,9 @@
 #include "platform/net.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <netdb.h>
@@ -94,7 +96,8 @@ SocketHandle UdpConnect(const std::string& host, int port) {
     return static_cast<SocketHandle>(fd);
 }
 
-SocketHandle TcpConnect(const std::string& host, int port, int timeoutMs) {
+SocketHandle TcpConnect(const std::string& host, int port, int timeoutMs,
+                        const std::atomic<bool>* keepWaiting) {
     sockaddr_in remote{};
     if (!ResolveIpv4(host, port, remote))
         return kInvalidSocket;
@@ -107,9 +110,20 @@ SocketHandle TcpConnect(const std::string& host, int port, int timeoutMs) {
     int result = ::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote);
     if (result != 0 && errno == EINPROGRESS) {
         pollfd wait{fd, POLLOUT, 0};
-        do {
-            result = ::poll(&wait, 1, timeoutMs);
-        } while (result < 0 && errno == EINTR);
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  deadline - std::chrono::steady_clock::now())
+                                  .count();
+            const int slice = static_cast<int>(std::max<long long>(
+                0, keepWaiting ? std::min<long long>(left, kConnectSliceMs) : left));
+            result = ::poll(&wait, 1, slice);
+            if (result < 0 && errno == EINTR)
+                continue;
+            if (result != 0 || left <= slice || (keepWaiting && !keepWaiting->load()))
+                break;
+        }
         int error = 0;
         socklen_t length = sizeof error;
         if (result == 1 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 &&
@@ -149,7 +163,7 @@ int SocketReceive(SocketHandle socket, char* buffer, int length) {
     return static_cast<int>(n);
 }
 
-SocketHandle TcpListen(const std::string& address, int port) {
+SocketHandle TcpListen(const std::string& address, int port, int backlog) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (fd < 0)
         return kInvalidSocket;
@@ -157,7 +171,7 @@ SocketHandle TcpListen(const std::string& address, int port) {
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     const sockaddr_in local = LocalIpv4(address, port, INADDR_LOOPBACK);
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
-        ::listen(fd, 16) != 0) {
+        ::listen(fd, backlog) != 0) {
         ::close(fd);
         return kInvalidSocket;
     }

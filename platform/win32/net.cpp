@@ -3,6 +3,9 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <algorithm>
+#include <chrono>
+
 namespace {
 
 SOCKET Sock(SocketHandle socket) {
@@ -93,7 +96,8 @@ SocketHandle UdpConnect(const std::string& host, int port) {
     return static_cast<SocketHandle>(s);
 }
 
-SocketHandle TcpConnect(const std::string& host, int port, int timeoutMs) {
+SocketHandle TcpConnect(const std::string& host, int port, int timeoutMs,
+                        const std::atomic<bool>* keepWaiting) {
     sockaddr_in remote{};
     if (!ResolveIpv4(host, port, remote))
         return kInvalidSocket;
@@ -105,13 +109,28 @@ SocketHandle TcpConnect(const std::string& host, int port, int timeoutMs) {
     ioctlsocket(s, FIONBIO, &nonBlocking);
     bool connected = connect(s, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0;
     if (!connected && WSAGetLastError() == WSAEWOULDBLOCK) {
-        fd_set writable, failed;
-        FD_ZERO(&writable);
-        FD_ZERO(&failed);
-        FD_SET(s, &writable);
-        FD_SET(s, &failed);
-        timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-        connected = select(0, nullptr, &writable, &failed, &limit) == 1 && FD_ISSET(s, &writable);
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  deadline - std::chrono::steady_clock::now())
+                                  .count();
+            const long slice = static_cast<long>(std::max<long long>(
+                0, keepWaiting ? std::min<long long>(left, kConnectSliceMs) : left));
+            fd_set writable, failed;
+            FD_ZERO(&writable);
+            FD_ZERO(&failed);
+            FD_SET(s, &writable);
+            FD_SET(s, &failed);
+            timeval limit{slice / 1000, (slice % 1000) * 1000};
+            const int ready = select(0, nullptr, &writable, &failed, &limit);
+            if (ready != 0) {
+                connected = ready == 1 && FD_ISSET(s, &writable);
+                break;
+            }
+            if (left <= slice || (keepWaiting && !keepWaiting->load()))
+                break;
+        }
     }
     if (!connected) {
         closesocket(s);
@@ -136,13 +155,13 @@ int SocketReceive(SocketHandle socket, char* buffer, int length) {
     return recv(Sock(socket), buffer, length, 0);
 }
 
-SocketHandle TcpListen(const std::string& address, int port) {
+SocketHandle TcpListen(const std::string& address, int port, int backlog) {
     SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET)
         return kInvalidSocket;
     const sockaddr_in local = LocalIpv4(address, port, INADDR_LOOPBACK);
     if (bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) == SOCKET_ERROR ||
-        listen(s, 16) == SOCKET_ERROR) {
+        listen(s, backlog) == SOCKET_ERROR) {
         closesocket(s);
         return kInvalidSocket;
     }

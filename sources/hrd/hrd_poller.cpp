@@ -180,8 +180,10 @@ void ConnectAndPoll() {
     // Numeric IPv4 only: a host name is never resolved, it means this computer.
     const std::string address = IsDottedIpv4(copy.host) ? WideToUtf8(copy.host) : "127.0.0.1";
     HrdConnection connection;
-    connection.socket = TcpConnect(address, copy.port, kConnectLimitMs);
+    connection.socket = TcpConnect(address, copy.port, kConnectLimitMs, &hrdRunning);
     if (connection.socket == kInvalidSocket) {
+        if (!hrdRunning.load())
+            return; // stopped while connecting
         SetHrdStatusText(kNotReachable);
         WaitSlices(kRetrySlices);
         return;

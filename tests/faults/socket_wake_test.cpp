@@ -7,6 +7,7 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/net.h"
 #include "tests/faults/fault_support.h"
@@ -97,4 +98,43 @@ TEST(SocketWake, EndsTheReceiveAndKeepsTheHandleFromOtherSockets) {
         EXPECT_EQ(LocalPort(pair.socket), port); // still ours, still open
         CloseSocket(other);
     }
+}
+
+// A host that never answers the connect (here a listener whose queue of unaccepted connections is
+// full, so that the kernel drops the next SYN) must not hold a stopping worker for the whole
+// connect limit: the connect looks at the worker's flag between short waits.
+TEST(SocketWake, ConnectToAHostThatNeverAnswersEndsSoonAfterItsFlagFalls) {
+    const SocketHandle listener = TcpListen("127.0.0.1", 0, 0);
+    ASSERT_NE(listener, kInvalidSocket);
+    const int port = LocalPort(listener);
+    std::vector<SocketHandle> queued;
+    bool full = false;
+    for (int i = 0; i < 8 && !full; ++i) {
+        const SocketHandle filler = TcpConnect("127.0.0.1", port, 300);
+        full = filler == kInvalidSocket;
+        if (!full)
+            queued.push_back(filler);
+    }
+
+    std::atomic<bool> keepWaiting{true};
+    std::atomic<bool> ended{false};
+    SocketHandle connected = kInvalidSocket;
+    std::thread connecting([&] {
+        connected = TcpConnect("127.0.0.1", port, 10000, &keepWaiting);
+        ended = true;
+    });
+    std::this_thread::sleep_for(300ms); // well inside the connect, if it hangs at all
+    const bool hung = !ended.load();
+    keepWaiting = false;
+    const auto fell = FaultClock::now();
+    connecting.join();
+    const double afterFall = MillisecondsSince(fell);
+    CloseSocket(connected);
+    for (const SocketHandle socket : queued)
+        CloseSocket(socket);
+    CloseSocket(listener);
+    if (!full || !hung)
+        GTEST_SKIP() << "connects to a full listener do not hang here";
+    EXPECT_EQ(connected, kInvalidSocket);
+    EXPECT_LT(afterFall, 1000.0) << "the connect went on after its flag fell";
 }
