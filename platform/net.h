@@ -1,6 +1,8 @@
 #pragma once
 // Sockets: Winsock on Windows, BSD sockets on POSIX. IPv4 only, as the sources need.
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -40,6 +42,22 @@ SocketHandle TcpConnect(const std::string& host, int port, int timeoutMs,
 
 // How often a connect looks at its keepWaiting flag.
 constexpr int kConnectSliceMs = 100;
+
+// The steps in which both halves of TcpConnect wait for the connect: sets waitMs to the next wait
+// (the time left, at most kConnectSliceMs when there is a flag to watch) and returns true; after
+// the first wait (waitMs starts negative), false once the time is up or the flag has fallen.
+inline bool NextConnectWait(std::chrono::steady_clock::time_point deadline,
+                            const std::atomic<bool>* keepWaiting, int& waitMs) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          deadline - std::chrono::steady_clock::now())
+                          .count();
+    if (waitMs >= 0 && (left <= 0 || (keepWaiting && !keepWaiting->load())))
+        return false;
+    waitMs = static_cast<int>(
+        std::max<long long>(0, keepWaiting ? std::min<long long>(left, kConnectSliceMs) : left));
+    return true;
+}
+
 bool SetReceiveTimeout(SocketHandle socket, int milliseconds);
 
 // TCP server side, for the test peers: a listening socket on the IPv4 address (port 0 picks a

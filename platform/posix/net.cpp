@@ -112,16 +112,9 @@ SocketHandle TcpConnect(const std::string& host, int port, int timeoutMs,
         pollfd wait{fd, POLLOUT, 0};
         const auto deadline =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  deadline - std::chrono::steady_clock::now())
-                                  .count();
-            const int slice = static_cast<int>(std::max<long long>(
-                0, keepWaiting ? std::min<long long>(left, kConnectSliceMs) : left));
-            result = ::poll(&wait, 1, slice);
-            if (result < 0 && errno == EINTR)
-                continue;
-            if (result != 0 || left <= slice || (keepWaiting && !keepWaiting->load()))
+        for (int waitMs = -1; NextConnectWait(deadline, keepWaiting, waitMs);) {
+            result = ::poll(&wait, 1, waitMs);
+            if (result != 0 && !(result < 0 && errno == EINTR))
                 break;
         }
         int error = 0;

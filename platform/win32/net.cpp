@@ -3,7 +3,6 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -111,25 +110,18 @@ SocketHandle TcpConnect(const std::string& host, int port, int timeoutMs,
     if (!connected && WSAGetLastError() == WSAEWOULDBLOCK) {
         const auto deadline =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  deadline - std::chrono::steady_clock::now())
-                                  .count();
-            const long slice = static_cast<long>(std::max<long long>(
-                0, keepWaiting ? std::min<long long>(left, kConnectSliceMs) : left));
+        for (int waitMs = -1; NextConnectWait(deadline, keepWaiting, waitMs);) {
             fd_set writable, failed;
             FD_ZERO(&writable);
             FD_ZERO(&failed);
             FD_SET(s, &writable);
             FD_SET(s, &failed);
-            timeval limit{slice / 1000, (slice % 1000) * 1000};
+            timeval limit{waitMs / 1000, (waitMs % 1000) * 1000};
             const int ready = select(0, nullptr, &writable, &failed, &limit);
             if (ready != 0) {
                 connected = ready == 1 && FD_ISSET(s, &writable);
                 break;
             }
-            if (left <= slice || (keepWaiting && !keepWaiting->load()))
-                break;
         }
     }
     if (!connected) {
