@@ -358,8 +358,8 @@ void ElementTexts(std::string_view text, const ElementNames& wanted, std::string
     }
 }
 
-// Three decimals, rounded the way printf rounds the double hz / 1e6. Away from a tie, that is the
-// rounding of the exact quotient as long as the double holds it to well within 10 Hz, which it
+// Three decimals, rounded the way printf rounds the double hz / 1e6. Away from a tie that is the
+// rounding of the exact quotient, as long as the double holds it to well within a hertz, which it
 // does far beyond any radio's frequency; ties and the rest go to snprintf.
 void FormatMegahertz(std::int64_t hz, std::wstring& out) {
     constexpr std::int64_t kExactBelow = 1'000'000'000'000'000;

@@ -102,10 +102,13 @@ TEST(ElementText, OnePassFindsWhatThePlainSearchFinds) {
 
 // Against printf's "%.3f" of hz / 1e6, ties between two kilohertz and huge values included.
 TEST(FormatMegahertz, ShowsWhatPrintfShows) {
+    // Kilohertz ties (x500) and their neighbours, single hertz too, at small and huge values.
     std::vector<std::int64_t> values = {0,
+                                        1,
                                         10,
-                                        490,
+                                        499,
                                         500,
+                                        501,
                                         510,
                                         1000,
                                         1500,
@@ -114,18 +117,18 @@ TEST(FormatMegahertz, ShowsWhatPrintfShows) {
                                         3522500,
                                         3523500,
                                         14074000,
-                                        14074499'0,
+                                        140744990,
                                         999999500,
                                         999999510,
-                                        1'000'000'000'000'000,
-                                        999'999'999'999'500,
-                                        999'999'999'999'990,
-                                        std::numeric_limits<std::int64_t>::max() / 10 * 10};
+                                        999999999999499,
+                                        999999999999500,
+                                        999999999999501,
+                                        1000000000000000};
+    values.push_back(std::numeric_limits<std::int64_t>::max() / 10 * 10);
     std::uint32_t seed = 99;
     auto next = [&seed] { return (seed = seed * 1664525u + 1013904223u) >> 8; };
     for (int i = 0; i < 20000; ++i) // tens of hertz, up to about 1.7e14 Hz, kHz ties among them
-        values.push_back((static_cast<std::int64_t>(next()) * next() % 17'000'000'000'000 + i) *
-                         10);
+        values.push_back((static_cast<std::int64_t>(next()) * next() % 17000000000000 + i) * 10);
     std::wstring shown = L"storage from before";
     for (const std::int64_t hz : values) {
         char expected[32];
