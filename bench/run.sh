@@ -11,7 +11,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-samples=${CORVANE_SAMPLES_DIR:-$root/../shared/samples}
+samples=${CORVANE_SAMPLES_DIR:-$root/tests/data/samples}
 radio_sample=$samples/n1mm-radioinfo-1.xml
 contact_sample=$samples/n1mm-contactinfo-1.xml
 idle_seconds=${CORVANE_BENCH_IDLE_SECONDS:-60}
