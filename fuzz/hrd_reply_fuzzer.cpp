@@ -3,9 +3,13 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#ifdef _WIN32
+#include <winsock2.h>
+#else
 #include <sys/socket.h>
-#include <unistd.h>
+#endif
 
+#include "platform/net.h"
 #include "platform/text.h"
 #include "sources/hrd/hrd_protocol.h"
 #include "sources/hrd/hrd_record.h"
@@ -21,25 +25,42 @@ bool Blank(wchar_t c) {
     return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n';
 }
 
+// A connected pair: a socket pair, or where there is none (the replay under Windows) a loopback
+// TCP connection.
+bool ConnectedPair(SocketHandle& reader, SocketHandle& writer) {
+#ifdef _WIN32
+    static const SocketHandle listener = NetStartup() ? TcpListen("127.0.0.1", 0) : kInvalidSocket;
+    reader = TcpConnect("127.0.0.1", LocalPort(listener), 2000);
+    writer = TcpAccept(listener);
+    return reader != kInvalidSocket && writer != kInvalidSocket;
+#else
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0)
+        return false;
+    reader = static_cast<SocketHandle>(ends[0]);
+    writer = static_cast<SocketHandle>(ends[1]);
+    return true;
+#endif
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    // A socket pair holds this much without a reader on the other end.
+    // Either pair holds this much without a reader on the other end.
     if (size > 65536)
         size = 65536;
-    int ends[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0)
-        return 0;
+    SocketHandle socket = kInvalidSocket, writer = kInvalidSocket;
+    Check(ConnectedPair(socket, writer));
     std::size_t written = 0;
     while (written < size) {
-        const ssize_t n = ::write(ends[1], data + written, size - written);
+        const int n = SocketSend(writer, reinterpret_cast<const char*>(data) + written,
+                                 static_cast<int>(size - written));
         if (n <= 0)
             break;
         written += static_cast<std::size_t>(n);
     }
-    ::shutdown(ends[1], SHUT_WR); // then the reader sees the end of the stream, never waits
+    ::shutdown(writer, 1); // SHUT_WR, SD_SEND: the reader sees the end of the stream, never waits
 
-    const SocketHandle socket = static_cast<SocketHandle>(ends[0]);
     for (int i = 0; i < 64; ++i) {
         std::wstring reply = L"sentinel";
         if (!HrdExchange(socket, L"[1] get frequency", reply)) {
@@ -59,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(record.freq.size() <= 31);
         WideToUtf8(record.radio);
     }
-    ::close(ends[0]);
-    ::close(ends[1]);
+    CloseSocket(socket);
+    CloseSocket(writer);
     return 0;
 }
