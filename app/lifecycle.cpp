@@ -11,7 +11,7 @@
 #include "sources/udp/udp_listener.h"
 
 const wchar_t* const kMainWindowClass = L"CorvaneWndClass";
-const wchar_t* const kMainWindowTitle = L"Corvane by N0CALL  v1.6.2";
+const wchar_t* const kMainWindowTitle = L"Corvane by N0CALL  v" CORVANE_VERSION;
 
 // The Vista-and-later structure, so the shell takes the whole tip.
 static_assert(sizeof(void*) != 8 || sizeof(NOTIFYICONDATAW) == 976, "full NOTIFYICONDATAW");

@@ -207,7 +207,7 @@ TEST_F(Shell, WindowAndLayoutFollowTheSystemDpi) {
         EXPECT_EQ(Placement(app.window, C(kTab)), c.tab);
         if (c.dpi == 96) {
             EXPECT_EQ(ClassOf(app.window), L"CorvaneWndClass");
-            EXPECT_EQ(TextOf(app.window), L"Corvane by N0CALL  v1.6.2");
+            EXPECT_EQ(TextOf(app.window), L"Corvane by N0CALL  v" CORVANE_VERSION);
             const LONG frame =
                 WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME;
             EXPECT_EQ(GetWindowLongW(app.window, GWL_STYLE) & frame,
@@ -617,13 +617,21 @@ TEST(ShellResources, IconManifestAndVersion) {
     ASSERT_TRUE(VerQueryValueW(version.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
     EXPECT_EQ(std::vector<DWORD>({fixed->dwFileVersionMS, fixed->dwFileVersionLS,
                                   fixed->dwProductVersionMS, fixed->dwProductVersionLS}),
-              std::vector<DWORD>({0x00010006u, 0x00020000u, 0x00010006u, 0x00020000u}));
-    for (const wchar_t* name : {L"FileDescription", L"ProductName"}) {
+              std::vector<DWORD>({MAKELONG(CORVANE_VERSION_MINOR, CORVANE_VERSION_MAJOR),
+                                  MAKELONG(0, CORVANE_VERSION_PATCH),
+                                  MAKELONG(CORVANE_VERSION_MINOR, CORVANE_VERSION_MAJOR),
+                                  MAKELONG(0, CORVANE_VERSION_PATCH)}));
+    const wchar_t* const dotted = L"" CORVANE_VERSION ".0";
+    const std::pair<const wchar_t*, const wchar_t*> strings[] = {{L"FileDescription", L"Corvane"},
+                                                                 {L"ProductName", L"Corvane"},
+                                                                 {L"FileVersion", dotted},
+                                                                 {L"ProductVersion", dotted}};
+    for (const auto& [name, expected] : strings) {
         wchar_t* text = nullptr;
         const std::wstring path = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
         ASSERT_TRUE(
             VerQueryValueW(version.data(), path.c_str(), reinterpret_cast<void**>(&text), &length));
-        EXPECT_STREQ(text, L"Corvane");
+        EXPECT_STREQ(text, expected);
     }
 }
 

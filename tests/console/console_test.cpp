@@ -239,7 +239,7 @@ TEST_F(ConsoleTest, OptionsAnswerAtOnceWithoutStarting) {
     // The arguments, the exit code, and a part of standard output or with code 2 the one line on
     // standard error.
     const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
-        {{"--version"}, 0, "Corvane 1.6.2\n"},
+        {{"--version"}, 0, "Corvane " CORVANE_VERSION "\n"},
         {{"--help"}, 0, "  --config-dir DIR"},
         {{"--test-mode", "--help"}, 0, "  --test-mode"},
         {{"--bogus"}, 2, "unknown option '--bogus' (see --help)"},
