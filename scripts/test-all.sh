@@ -21,6 +21,10 @@ run_preset linux
 run_preset linux-asan
 run_preset linux-tsan
 
+# The release packages, built and checked as a packager would.
+bash scripts/release.sh
+bash tests/release/check_release.sh
+
 # Wine in a fresh prefix of its own, with a virtual display for the window tests.
 export WINEPREFIX
 WINEPREFIX=$(mktemp -d /tmp/corvane-wine.XXXXXX)
