@@ -50,7 +50,7 @@ HrdSettings CopyHrdSettings() {
     HrdSettings copy;
     std::lock_guard<std::mutex> lock(postSignal.mutex);
     copy.host = settings.hrdHost.empty() ? std::wstring(L"127.0.0.1") : settings.hrdHost;
-    copy.port = settings.hrdPort & 0xFFFF;
+    copy.port = PortOrDefault(settings.hrdPort, kDefaultHrdPort);
     copy.intervalSeconds = settings.hrdIntervalSeconds < 1 ? 2 : settings.hrdIntervalSeconds;
     copy.myCall = settings.hrdMyCall;
     copy.opCall = settings.hrdOperator;

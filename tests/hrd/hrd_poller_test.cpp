@@ -4,6 +4,7 @@
 #include <chrono>
 #include <functional>
 #include <thread>
+#include <tuple>
 
 #include "core/settings.h"
 #include "core/station_snapshot.h"
@@ -236,21 +237,23 @@ TEST_F(HrdPollerTest, NothingListeningRetriesEveryThreeSecondsAndStopsPromptly) 
     EXPECT_EQ(ReadStationSnapshot().snapshot, other);
 }
 
-TEST_F(HrdPollerTest, OnlyNumericIpv4HostsAreUsedOthersMeanThisComputer) {
-    // Whether the host reaches the simulator on 127.0.0.1. 2130706434 is 127.0.0.2 to some
-    // parsers, but no dotted quad; 127.0.0.2 is honoured, and nothing listens there.
-    const std::pair<std::wstring, bool> cases[] = {
-        {L"", true},           {L"localhost", true},   {L"hrd.invalid", true},
-        {L"::1", true},        {L"127.0.0.256", true}, {L"127.0.0.02", true},
-        {L"127.0.0.2 ", true}, {L"2130706434", true},  {L"127.0.0.1", true},
-        {L"127.0.0.2", false}};
-    for (const auto& c : cases) {
+TEST_F(HrdPollerTest, OnlyNumericIpv4HostsAndPortsInRangeAreUsed) {
+    // Whether the host and the simulator's port plus the offset reach the simulator on 127.0.0.1.
+    // 2130706434 is 127.0.0.2 to some parsers, but no dotted quad; 127.0.0.2 is honoured, and
+    // nothing listens there. A port out of range means 7809, where nothing listens either, never
+    // its low 16 bits.
+    const std::tuple<std::wstring, int, bool> cases[] = {
+        {L"", 0, true},           {L"localhost", 0, true},   {L"hrd.invalid", 0, true},
+        {L"::1", 0, true},        {L"127.0.0.256", 0, true}, {L"127.0.0.02", 0, true},
+        {L"127.0.0.2 ", 0, true}, {L"2130706434", 0, true},  {L"127.0.0.1", 0, true},
+        {L"127.0.0.2", 0, false}, {L"", 65536, false},       {L"", -65536, false}};
+    for (const auto& [host, offset, reachable] : cases) {
         recorder.Clear();
-        ConfigureHrd(c.first, sim.port, 1);
+        ConfigureHrd(host, sim.port + offset, 1);
         StartHrdPoller();
-        EXPECT_TRUE(WaitForText(c.second ? kConnected : kNotReachable));
+        EXPECT_TRUE(WaitForText(reachable ? kConnected : kNotReachable));
         StopHrdPoller();
-        EXPECT_EQ(Count(kNotReachable), c.second ? 0 : 1) << c.first.size();
+        EXPECT_EQ(Count(kNotReachable), reachable ? 0 : 1) << host.size() << " " << offset;
     }
 }
 
