@@ -97,7 +97,7 @@ TEST(HrdFaults, EveryFaultOfTheSimulatorIsSurvivedAndTheLastAnswerShown) {
                 return WaitForHrdSim(
                     sim,
                     [&sim, seen](const std::vector<HrdSimCommand>&) {
-                        return sim.connections >= seen + 3;
+                        return sim.connections >= seen + 2;
                     },
                     15s);
             };

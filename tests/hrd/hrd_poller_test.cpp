@@ -5,6 +5,7 @@
 #include <functional>
 #include <thread>
 #include <tuple>
+#include <vector>
 
 #include "core/settings.h"
 #include "core/station_snapshot.h"
@@ -206,19 +207,55 @@ TEST_F(HrdPollerTest, StopIsPromptInTheWaitBetweenPollsAndInAnExchange) {
     EXPECT_EQ(recorder.HrdTexts(), (Texts{kConnecting, kStopped}));
 }
 
-TEST_F(HrdPollerTest, BadGetIdReplyRetriesAtOnceWithoutAStatusChange) {
-    HrdSimScript script;
-    script.fault = HrdSimHugeLength;
-    script.faultCommand = L"Get ID";
-    SetHrdSimScript(sim, script);
+// A peer that fails every handshake or every poll is not hammered: the next connect waits as
+// after a refused one, with no new status text after a failed "Get ID"; a drop (a Save) cuts the
+// wait short.
+TEST_F(HrdPollerTest, FailedHandshakeOrPollWaitsBeforeTheNextConnect) {
+    for (const std::wstring failing : {kHrdGetId, kHrdGetFrequency}) {
+        recorder.Clear();
+        HrdSimScript script;
+        script.fault = HrdSimHugeLength;
+        script.faultCommand = failing;
+        SetHrdSimScript(sim, script);
+        const int before = CountHrdSimCommands(HrdSimCommands(sim), kHrdGetId);
+        const auto connects = [&](int count, std::chrono::milliseconds limit) {
+            return WaitForHrdSim(
+                sim, [&](const auto& c) { return CountHrdSimCommands(c, kHrdGetId) >= count; },
+                limit);
+        };
+        StartHrdPoller();
+        ASSERT_TRUE(connects(before + 1, 5s));
+        EXPECT_FALSE(connects(before + 2, 2s));
+        DropHrdConnection();
+        EXPECT_TRUE(connects(before + 2, 1s));
+        StopHrdPoller();
+        EXPECT_EQ(Count(kReconnecting) > 0, failing == kHrdGetFrequency);
+        EXPECT_EQ(Count(kNotReachable), 0);
+        EXPECT_EQ(ReadStationSnapshot().version, startVersion);
+    }
+}
+
+// A Save while the connect waits on a host that never answers (a listener whose queue is full
+// drops the connect) cuts the connect short and connects where the new settings say.
+TEST_F(HrdPollerTest, DropWhileConnectingConnectsWithTheNewSettingsAtOnce) {
+    const SocketHandle full = TcpListen("127.0.0.1", 0, 0);
+    std::vector<SocketHandle> queued;
+    for (SocketHandle s; queued.size() < 8 &&
+                         (s = TcpConnect("127.0.0.1", LocalPort(full), 300)) != kInvalidSocket;)
+        queued.push_back(s);
+    ASSERT_LT(queued.size(), 8u) << "the queue never filled, so no connect would wait";
+    ConfigureHrd(L"127.0.0.1", LocalPort(full), 1, L"K1OLD");
     StartHrdPoller();
-    // No pause between attempts: three connections come well within a second.
-    EXPECT_TRUE(WaitForHrdSim(
-        sim, [](const auto& c) { return CountHrdSimCommands(c, kHrdGetId) >= 3; }, 1500ms));
-    EXPECT_LT(TimedStop(), 1000ms);
-    EXPECT_EQ(Count(kConnecting) + 1, static_cast<int>(recorder.HrdTexts().size()));
-    EXPECT_EQ(recorder.HrdTexts().back(), kStopped);
-    EXPECT_EQ(ReadStationSnapshot().version, startVersion);
+    EXPECT_TRUE(WaitUntil([] { return hrdSocket.load() != kInvalidSocket; }, 2s));
+    ConfigureHrd(L"127.0.0.1", sim.port, 1, L"K1NEW");
+    DropHrdConnection();
+    EXPECT_TRUE(WaitForPolls(1, 1500ms));
+    StopHrdPoller();
+    for (const SocketHandle socket : queued)
+        CloseSocket(socket);
+    CloseSocket(full);
+    EXPECT_EQ(ReadStationSnapshot().snapshot.mycall, L"K1NEW");
+    EXPECT_EQ(recorder.HrdTexts(), (Texts{kConnecting, kConnecting, kConnected, kStopped}));
 }
 
 TEST_F(HrdPollerTest, NothingListeningRetriesEveryThreeSecondsAndStopsPromptly) {
