@@ -101,6 +101,7 @@ struct HrdConnection {
     std::wstring contextPrefix;
     std::wstring radio;
     std::wstring modeCommand;
+    bool outOfStep = false;
 };
 
 void CloseHrdSocket() {
@@ -117,10 +118,17 @@ void WakeHrdSocket() {
 }
 
 // Once another thread has closed the connection its handle may already belong to a newer socket
-// elsewhere in the process, so it is not used again.
+// elsewhere in the process, so it is not used again. And HRD speaks only when asked, while we ask
+// only once the last reply is read: anything already waiting when a request is about to go out is
+// a frame nobody asked for, or the late rest of a reply that timed out or was refused. From then
+// on every reply would answer the question before it, so the connection is given up.
 bool Exchange(HrdConnection& connection, const std::wstring& command, std::wstring& reply) {
-    if (!ConnectionWanted() || hrdSocket.load() != connection.socket)
+    if (connection.outOfStep || !ConnectionWanted() || hrdSocket.load() != connection.socket)
         return false;
+    if (SocketReadable(connection.socket)) {
+        connection.outOfStep = true;
+        return false;
+    }
     return HrdExchange(connection.socket, command, reply);
 }
 
@@ -132,7 +140,7 @@ void WriteHrdControlsDump(const HrdConnection& connection, const std::wstring& p
     DiagnosticFileWrite(kHrdControlsFileName, dump);
 }
 
-// The handshake: false when "Get ID" failed.
+// The handshake: false when "Get ID" failed or the replies fell out of step.
 bool Handshake(HrdConnection& connection) {
     std::wstring idReply;
     if (!Exchange(connection, kHrdGetId, idReply))
@@ -158,6 +166,8 @@ bool Handshake(HrdConnection& connection) {
         probe = TrimWhitespace(probeReply);
     connection.modeCommand =
         connection.contextPrefix + (probe.empty() ? kHrdGetDropdownMode : kHrdGetMode);
+    if (connection.outOfStep)
+        return false;
 
     WriteHrdControlsDump(connection, probe);
     SetHrdStatusText(kConnected + connection.radio);
@@ -173,6 +183,8 @@ void PollUntilFailure(HrdConnection& connection, const HrdSettings& copy) {
             return;
         // A failed mode read leaves the mode empty; the poll still counts.
         Exchange(connection, connection.modeCommand, modeReply);
+        if (connection.outOfStep)
+            return; // the frequency just read may have answered an earlier question
         RaiseStationUpdate(BuildHrdRecord(ReadHrdFrequency(frequencyReply), ReadHrdMode(modeReply),
                                           copy.myCall, copy.opCall, connection.radio));
         if (!WaitSlices(std::int64_t(copy.intervalSeconds) * 10))

@@ -138,6 +138,12 @@ TEST(HrdFaults, EveryFaultOfTheSimulatorIsSurvivedAndTheLastAnswerShown) {
                  s.faultCommand = L"get frequency";
              },
              Reconnects, false},
+            {"sends a frame nobody asked for after the frequency",
+             [](HrdSimScript& s) {
+                 s.fault = HrdSimUnsolicited;
+                 s.faultCommand = L"get frequency";
+             },
+             Reconnects, false},
             {"closes at Get ID",
              [](HrdSimScript& s) {
                  s.fault = HrdSimCloseAfterLength;
