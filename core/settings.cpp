@@ -142,9 +142,11 @@ int PortFromText(const std::wstring& text, int fallback) {
         if (value > INT_MAX)
             return fallback;
     }
-    if (negative)
-        value = -value;
-    return value >= 1 && value <= 65535 ? static_cast<int>(value) : fallback;
+    return PortOrDefault(static_cast<int>(negative ? -value : value), fallback);
+}
+
+int PortOrDefault(int port, int fallback) {
+    return port >= 1 && port <= 65535 ? port : fallback;
 }
 
 namespace {

@@ -72,6 +72,10 @@ struct SettingsForm {
     std::wstring hrdOperator;
 };
 
+// The port, or the fallback when it lies outside 1..65535: never its low 16 bits, which would
+// quietly name some other port.
+int PortOrDefault(int port, int fallback);
+
 // A port typed into a box: its decimal value, or the fallback outside 1..65535 or when it is no
 // number.
 int PortFromText(const std::wstring& text, int fallback);

@@ -33,12 +33,27 @@ SocketHandle UdpBind(const std::string& address, int port);
 // SocketSend sends one datagram per call, a zero-length one included. For test peers and tools.
 SocketHandle UdpConnect(const std::string& host, int port);
 
-// TCP: resolves the host (IPv4), connects within timeoutMs with a non-blocking connect, and
-// returns a blocking socket, or kInvalidSocket. With `keepWaiting` (a worker's run flag) the
-// connect is also given up within about 100 ms of the flag falling, so that stopping a worker
-// never waits for a host that does not answer.
-SocketHandle TcpConnect(const std::string& host, int port, int timeoutMs,
-                        const std::atomic<bool>* keepWaiting = nullptr);
+// TCP in two steps, so that a worker can put the socket where a stop or a drop finds it before
+// the connect begins: an IPv4 stream socket, or kInvalidSocket.
+SocketHandle TcpSocket();
+
+// Resolves the host (IPv4) and connects the socket within timeoutMs with a non-blocking connect;
+// the socket is blocking again afterwards, and the caller closes it whatever the result. With
+// `keepWaiting` (a worker's flag) the connect is also given up within about 100 ms of the flag
+// falling, so that stopping a worker never waits for a host that does not answer.
+bool TcpConnectSocket(SocketHandle socket, const std::string& host, int port, int timeoutMs,
+                      const std::atomic<bool>* keepWaiting = nullptr);
+
+// Both steps: a connected, blocking socket, or kInvalidSocket.
+inline SocketHandle TcpConnect(const std::string& host, int port, int timeoutMs,
+                               const std::atomic<bool>* keepWaiting = nullptr) {
+    const SocketHandle socket = TcpSocket();
+    if (socket != kInvalidSocket && !TcpConnectSocket(socket, host, port, timeoutMs, keepWaiting)) {
+        CloseSocket(socket);
+        return kInvalidSocket;
+    }
+    return socket;
+}
 
 // How often a connect looks at its keepWaiting flag.
 constexpr int kConnectSliceMs = 100;
@@ -59,6 +74,10 @@ inline bool NextConnectWait(std::chrono::steady_clock::time_point deadline,
 }
 
 bool SetReceiveTimeout(SocketHandle socket, int milliseconds);
+
+// Whether a receive would return at once (data waiting, or the peer's close), without waiting
+// and without reading.
+bool SocketReadable(SocketHandle socket);
 
 // TCP server side, for the test peers: a listening socket on the IPv4 address (port 0 picks a
 // free one) with room for `backlog` connections not yet accepted, the port it got, and accept.

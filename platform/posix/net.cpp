@@ -96,15 +96,17 @@ SocketHandle UdpConnect(const std::string& host, int port) {
     return static_cast<SocketHandle>(fd);
 }
 
-SocketHandle TcpConnect(const std::string& host, int port, int timeoutMs,
-                        const std::atomic<bool>* keepWaiting) {
-    sockaddr_in remote{};
-    if (!ResolveIpv4(host, port, remote))
-        return kInvalidSocket;
-
+SocketHandle TcpSocket() {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-    if (fd < 0)
-        return kInvalidSocket;
+    return fd < 0 ? kInvalidSocket : static_cast<SocketHandle>(fd);
+}
+
+bool TcpConnectSocket(SocketHandle socket, const std::string& host, int port, int timeoutMs,
+                      const std::atomic<bool>* keepWaiting) {
+    sockaddr_in remote{};
+    if (socket == kInvalidSocket || !ResolveIpv4(host, port, remote))
+        return false;
+    const int fd = Fd(socket);
     const int flags = ::fcntl(fd, F_GETFL, 0);
     ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
     int result = ::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote);
@@ -125,12 +127,8 @@ SocketHandle TcpConnect(const std::string& host, int port, int timeoutMs,
         else
             result = -1;
     }
-    if (result != 0) {
-        ::close(fd);
-        return kInvalidSocket;
-    }
     ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    return static_cast<SocketHandle>(fd);
+    return result == 0;
 }
 
 bool SetReceiveTimeout(SocketHandle socket, int milliseconds) {
@@ -138,6 +136,11 @@ bool SetReceiveTimeout(SocketHandle socket, int milliseconds) {
     limit.tv_sec = milliseconds / 1000;
     limit.tv_usec = (milliseconds % 1000) * 1000;
     return ::setsockopt(Fd(socket), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) == 0;
+}
+
+bool SocketReadable(SocketHandle socket) {
+    pollfd ready{Fd(socket), POLLIN, 0};
+    return ::poll(&ready, 1, 0) > 0;
 }
 
 int SocketSend(SocketHandle socket, const char* data, int length) {

@@ -95,15 +95,17 @@ SocketHandle UdpConnect(const std::string& host, int port) {
     return static_cast<SocketHandle>(s);
 }
 
-SocketHandle TcpConnect(const std::string& host, int port, int timeoutMs,
-                        const std::atomic<bool>* keepWaiting) {
-    sockaddr_in remote{};
-    if (!ResolveIpv4(host, port, remote))
-        return kInvalidSocket;
+SocketHandle TcpSocket() {
+    const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    return s == INVALID_SOCKET ? kInvalidSocket : static_cast<SocketHandle>(s);
+}
 
-    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET)
-        return kInvalidSocket;
+bool TcpConnectSocket(SocketHandle socket, const std::string& host, int port, int timeoutMs,
+                      const std::atomic<bool>* keepWaiting) {
+    sockaddr_in remote{};
+    if (socket == kInvalidSocket || !ResolveIpv4(host, port, remote))
+        return false;
+    const SOCKET s = Sock(socket);
     u_long nonBlocking = 1;
     ioctlsocket(s, FIONBIO, &nonBlocking);
     bool connected = connect(s, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0;
@@ -124,19 +126,23 @@ SocketHandle TcpConnect(const std::string& host, int port, int timeoutMs,
             }
         }
     }
-    if (!connected) {
-        closesocket(s);
-        return kInvalidSocket;
-    }
     nonBlocking = 0;
     ioctlsocket(s, FIONBIO, &nonBlocking);
-    return static_cast<SocketHandle>(s);
+    return connected;
 }
 
 bool SetReceiveTimeout(SocketHandle socket, int milliseconds) {
     DWORD limit = static_cast<DWORD>(milliseconds);
     return setsockopt(Sock(socket), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit),
                       sizeof limit) == 0;
+}
+
+bool SocketReadable(SocketHandle socket) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(Sock(socket), &readable);
+    timeval now{0, 0};
+    return select(0, &readable, nullptr, nullptr, &now) > 0;
 }
 
 int SocketSend(SocketHandle socket, const char* data, int length) {

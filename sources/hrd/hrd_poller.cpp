@@ -24,12 +24,16 @@ namespace {
 // Touched by the UI thread only (start and stop).
 std::thread hrdThread;
 
+// Cleared by a stop and by a drop: the pass in hand (connect, handshake, polls, the waits) ends at
+// its next look, and the next pass reads the settings afresh. Raised again before a pass copies
+// them, so a drop that comes after the copy is never lost.
+std::atomic<bool> hrdConnectionWanted{false};
+
 // A stop's or drop's wake-up and the worker's close never overlap, so nobody wakes a descriptor
 // that is already closed and perhaps reused by another socket of this process.
 std::mutex hrdSocketMutex;
 
 constexpr int kConnectLimitMs = 3000;
-constexpr int kReceiveLimitMs = 4000;
 constexpr int kRetrySlices = 30;
 
 const wchar_t* const kConnecting = L"Connecting...";
@@ -50,7 +54,7 @@ HrdSettings CopyHrdSettings() {
     HrdSettings copy;
     std::lock_guard<std::mutex> lock(postSignal.mutex);
     copy.host = settings.hrdHost.empty() ? std::wstring(L"127.0.0.1") : settings.hrdHost;
-    copy.port = settings.hrdPort & 0xFFFF;
+    copy.port = PortOrDefault(settings.hrdPort, kDefaultHrdPort);
     copy.intervalSeconds = settings.hrdIntervalSeconds < 1 ? 2 : settings.hrdIntervalSeconds;
     copy.myCall = settings.hrdMyCall;
     copy.opCall = settings.hrdOperator;
@@ -77,15 +81,19 @@ bool IsDottedIpv4(const std::wstring& text) {
     }
 }
 
-// Waits whole slices of 100 ms, testing the run flag before each; false once it is cleared.
+bool ConnectionWanted() {
+    return hrdRunning.load() && hrdConnectionWanted.load();
+}
+
+// Waits whole slices of 100 ms, looking before each for a stop or a drop; false once one came.
 bool WaitSlices(std::int64_t slices) {
     for (std::int64_t slice = 0; slice < slices; ++slice) {
-        if (!hrdRunning.load())
+        if (!ConnectionWanted())
             return false;
         std::this_thread::sleep_until(std::chrono::steady_clock::now() +
                                       std::chrono::milliseconds(100));
     }
-    return hrdRunning.load();
+    return ConnectionWanted();
 }
 
 struct HrdConnection {
@@ -93,6 +101,7 @@ struct HrdConnection {
     std::wstring contextPrefix;
     std::wstring radio;
     std::wstring modeCommand;
+    bool outOfStep = false;
 };
 
 void CloseHrdSocket() {
@@ -109,10 +118,17 @@ void WakeHrdSocket() {
 }
 
 // Once another thread has closed the connection its handle may already belong to a newer socket
-// elsewhere in the process, so it is not used again.
-bool Exchange(const HrdConnection& connection, const std::wstring& command, std::wstring& reply) {
-    if (hrdSocket.load() != connection.socket)
+// elsewhere in the process, so it is not used again. And HRD speaks only when asked, while we ask
+// only once the last reply is read: anything already waiting when a request is about to go out is
+// a frame nobody asked for, or the late rest of a reply that timed out or was refused. From then
+// on every reply would answer the question before it, so the connection is given up.
+bool Exchange(HrdConnection& connection, const std::wstring& command, std::wstring& reply) {
+    if (connection.outOfStep || !ConnectionWanted() || hrdSocket.load() != connection.socket)
         return false;
+    if (SocketReadable(connection.socket)) {
+        connection.outOfStep = true;
+        return false;
+    }
     return HrdExchange(connection.socket, command, reply);
 }
 
@@ -124,7 +140,7 @@ void WriteHrdControlsDump(const HrdConnection& connection, const std::wstring& p
     DiagnosticFileWrite(kHrdControlsFileName, dump);
 }
 
-// The handshake: false when "Get ID" failed, and the connection is given up at once.
+// The handshake: false when "Get ID" failed or the replies fell out of step.
 bool Handshake(HrdConnection& connection) {
     std::wstring idReply;
     if (!Exchange(connection, kHrdGetId, idReply))
@@ -150,21 +166,25 @@ bool Handshake(HrdConnection& connection) {
         probe = TrimWhitespace(probeReply);
     connection.modeCommand =
         connection.contextPrefix + (probe.empty() ? kHrdGetDropdownMode : kHrdGetMode);
+    if (connection.outOfStep)
+        return false;
 
     WriteHrdControlsDump(connection, probe);
     SetHrdStatusText(kConnected + connection.radio);
     return true;
 }
 
-void PollUntilFailure(const HrdConnection& connection, const HrdSettings& copy) {
+void PollUntilFailure(HrdConnection& connection, const HrdSettings& copy) {
     const std::wstring frequencyCommand = connection.contextPrefix + kHrdGetFrequency;
-    while (hrdRunning.load()) {
+    while (ConnectionWanted()) {
         std::wstring frequencyReply;
         std::wstring modeReply;
         if (!Exchange(connection, frequencyCommand, frequencyReply))
             return;
         // A failed mode read leaves the mode empty; the poll still counts.
         Exchange(connection, connection.modeCommand, modeReply);
+        if (connection.outOfStep)
+            return; // the frequency just read may have answered an earlier question
         RaiseStationUpdate(BuildHrdRecord(ReadHrdFrequency(frequencyReply), ReadHrdMode(modeReply),
                                           copy.myCall, copy.opCall, connection.radio));
         if (!WaitSlices(std::int64_t(copy.intervalSeconds) * 10))
@@ -172,38 +192,48 @@ void PollUntilFailure(const HrdConnection& connection, const HrdSettings& copy) 
     }
 }
 
-// One pass: connect, handshake, poll until the connection fails or the worker is stopped.
+// One pass: connect, handshake, poll until the connection fails or is dropped, or the worker is
+// stopped. Whatever fails, the next pass waits as after a refused connect, so a peer that drops
+// every handshake or poll is not hammered; a stop or a drop cuts the wait short.
 void ConnectAndPoll() {
+    hrdConnectionWanted.store(true);
+    if (!hrdRunning.load())
+        return; // a stop may have cleared our flag just before we raised it
     const HrdSettings copy = CopyHrdSettings();
     SetHrdStatusText(kConnecting);
 
     // Numeric IPv4 only: a host name is never resolved, it means this computer.
     const std::string address = IsDottedIpv4(copy.host) ? WideToUtf8(copy.host) : "127.0.0.1";
     HrdConnection connection;
-    connection.socket = TcpConnect(address, copy.port, kConnectLimitMs, &hrdRunning);
+    // In the slot before connecting, so that a stop or a drop (a Save) can cut the connect short.
+    connection.socket = TcpSocket();
+    hrdSocket.store(connection.socket);
     if (connection.socket == kInvalidSocket) {
-        if (!hrdRunning.load())
-            return; // stopped while connecting
+        WaitSlices(kRetrySlices);
+        return;
+    }
+    const bool connected = TcpConnectSocket(connection.socket, address, copy.port, kConnectLimitMs,
+                                            &hrdConnectionWanted);
+    // A drop may have found the socket still connecting, where a shutdown need not take.
+    if (!connected || !ConnectionWanted()) {
+        CloseHrdSocket();
+        if (!ConnectionWanted())
+            return; // stopped, or dropped to read new settings
         SetHrdStatusText(kNotReachable);
         WaitSlices(kRetrySlices);
         return;
     }
-    hrdSocket.store(connection.socket);
-    // A stop that came while connecting found the slot empty; close it here instead.
-    if (!hrdRunning.load()) {
-        CloseHrdSocket();
-        return;
-    }
-    SetReceiveTimeout(connection.socket, kReceiveLimitMs);
 
-    if (!Handshake(connection)) {
+    if (Handshake(connection)) {
+        PollUntilFailure(connection, copy);
         CloseHrdSocket();
-        return;
-    }
-    PollUntilFailure(connection, copy);
-    CloseHrdSocket();
-    if (hrdRunning.load())
+        if (!hrdRunning.load())
+            return;
         SetHrdStatusText(kReconnecting);
+    } else {
+        CloseHrdSocket();
+    }
+    WaitSlices(kRetrySlices);
 }
 
 } // namespace
@@ -228,11 +258,13 @@ void StartHrdPoller() {
 
 void StopHrdPoller() {
     hrdRunning.store(false);
+    hrdConnectionWanted.store(false);
     WakeHrdSocket();
     if (hrdThread.joinable())
         hrdThread.join();
 }
 
 void DropHrdConnection() {
+    hrdConnectionWanted.store(false);
     WakeHrdSocket();
 }

@@ -39,9 +39,16 @@ std::string BuildHrdFrame(const std::wstring& text) {
     return frame;
 }
 
-bool ReceiveExact(SocketHandle socket, char* buffer, std::int32_t count) {
+bool ReceiveExact(SocketHandle socket, char* buffer, std::int32_t count,
+                  std::chrono::steady_clock::time_point deadline) {
+    using namespace std::chrono;
     std::int32_t received = 0;
     while (received < count) {
+        if (deadline != steady_clock::time_point::max()) {
+            const auto left = ceil<milliseconds>(deadline - steady_clock::now()).count();
+            if (left <= 0 || left > INT_MAX || !SetReceiveTimeout(socket, static_cast<int>(left)))
+                return false;
+        }
         const int n = SocketReceive(socket, buffer + received, count - received);
         if (n <= 0)
             return false;
@@ -50,16 +57,17 @@ bool ReceiveExact(SocketHandle socket, char* buffer, std::int32_t count) {
     return true;
 }
 
-bool ReceiveHrdFrame(SocketHandle socket, std::wstring& text) {
+bool ReceiveHrdFrame(SocketHandle socket, std::wstring& text,
+                     std::chrono::steady_clock::time_point deadline) {
     unsigned char field[4];
-    if (!ReceiveExact(socket, reinterpret_cast<char*>(field), 4))
+    if (!ReceiveExact(socket, reinterpret_cast<char*>(field), 4, deadline))
         return false;
     const std::uint32_t length = ReadUint32(field);
     // Unsigned wrap-around folds "below 16" into "too large"; nothing more is read either way.
     if (length - kHrdHeaderSize > kHrdMaxFrameSize - kHrdHeaderSize)
         return false;
     std::string rest(length - 4, '\0');
-    if (!ReceiveExact(socket, &rest[0], static_cast<std::int32_t>(rest.size())))
+    if (!ReceiveExact(socket, &rest[0], static_cast<std::int32_t>(rest.size()), deadline))
         return false;
     // Magic words and the reserved field are not checked: HRD versions differ in them.
     const std::size_t textOffset = kHrdHeaderSize - 4;
@@ -70,7 +78,8 @@ bool ReceiveHrdFrame(SocketHandle socket, std::wstring& text) {
     return true;
 }
 
-bool HrdExchange(SocketHandle socket, const std::wstring& command, std::wstring& reply) {
+bool HrdExchange(SocketHandle socket, const std::wstring& command, std::wstring& reply,
+                 int limitMs) {
     const std::string frame = BuildHrdFrame(command);
     if (frame.size() > static_cast<std::size_t>(INT_MAX))
         return false;
@@ -78,8 +87,11 @@ bool HrdExchange(SocketHandle socket, const std::wstring& command, std::wstring&
     // One send; a short count is a failure, never continued.
     if (SocketSend(socket, frame.data(), length) != length)
         return false;
+    // The whole reply, not each receive, is bounded: a peer could otherwise keep one exchange
+    // alive for ever by sending a byte just before every receive time-out.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
     std::wstring text;
-    if (!ReceiveHrdFrame(socket, text))
+    if (!ReceiveHrdFrame(socket, text, deadline))
         return false;
     reply = std::move(text);
     return true;

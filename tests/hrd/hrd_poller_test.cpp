@@ -4,6 +4,8 @@
 #include <chrono>
 #include <functional>
 #include <thread>
+#include <tuple>
+#include <vector>
 
 #include "core/settings.h"
 #include "core/station_snapshot.h"
@@ -205,19 +207,55 @@ TEST_F(HrdPollerTest, StopIsPromptInTheWaitBetweenPollsAndInAnExchange) {
     EXPECT_EQ(recorder.HrdTexts(), (Texts{kConnecting, kStopped}));
 }
 
-TEST_F(HrdPollerTest, BadGetIdReplyRetriesAtOnceWithoutAStatusChange) {
-    HrdSimScript script;
-    script.fault = HrdSimHugeLength;
-    script.faultCommand = L"Get ID";
-    SetHrdSimScript(sim, script);
+// A peer that fails every handshake or every poll is not hammered: the next connect waits as
+// after a refused one, with no new status text after a failed "Get ID"; a drop (a Save) cuts the
+// wait short.
+TEST_F(HrdPollerTest, FailedHandshakeOrPollWaitsBeforeTheNextConnect) {
+    for (const std::wstring failing : {kHrdGetId, kHrdGetFrequency}) {
+        recorder.Clear();
+        HrdSimScript script;
+        script.fault = HrdSimHugeLength;
+        script.faultCommand = failing;
+        SetHrdSimScript(sim, script);
+        const int before = CountHrdSimCommands(HrdSimCommands(sim), kHrdGetId);
+        const auto connects = [&](int count, std::chrono::milliseconds limit) {
+            return WaitForHrdSim(
+                sim, [&](const auto& c) { return CountHrdSimCommands(c, kHrdGetId) >= count; },
+                limit);
+        };
+        StartHrdPoller();
+        ASSERT_TRUE(connects(before + 1, 5s));
+        EXPECT_FALSE(connects(before + 2, 2s));
+        DropHrdConnection();
+        EXPECT_TRUE(connects(before + 2, 1s));
+        StopHrdPoller();
+        EXPECT_EQ(Count(kReconnecting) > 0, failing == kHrdGetFrequency);
+        EXPECT_EQ(Count(kNotReachable), 0);
+        EXPECT_EQ(ReadStationSnapshot().version, startVersion);
+    }
+}
+
+// A Save while the connect waits on a host that never answers (a listener whose queue is full
+// drops the connect) cuts the connect short and connects where the new settings say.
+TEST_F(HrdPollerTest, DropWhileConnectingConnectsWithTheNewSettingsAtOnce) {
+    const SocketHandle full = TcpListen("127.0.0.1", 0, 0);
+    std::vector<SocketHandle> queued;
+    for (SocketHandle s; queued.size() < 8 &&
+                         (s = TcpConnect("127.0.0.1", LocalPort(full), 300)) != kInvalidSocket;)
+        queued.push_back(s);
+    ASSERT_LT(queued.size(), 8u) << "the queue never filled, so no connect would wait";
+    ConfigureHrd(L"127.0.0.1", LocalPort(full), 1, L"K1OLD");
     StartHrdPoller();
-    // No pause between attempts: three connections come well within a second.
-    EXPECT_TRUE(WaitForHrdSim(
-        sim, [](const auto& c) { return CountHrdSimCommands(c, kHrdGetId) >= 3; }, 1500ms));
-    EXPECT_LT(TimedStop(), 1000ms);
-    EXPECT_EQ(Count(kConnecting) + 1, static_cast<int>(recorder.HrdTexts().size()));
-    EXPECT_EQ(recorder.HrdTexts().back(), kStopped);
-    EXPECT_EQ(ReadStationSnapshot().version, startVersion);
+    EXPECT_TRUE(WaitUntil([] { return hrdSocket.load() != kInvalidSocket; }, 2s));
+    ConfigureHrd(L"127.0.0.1", sim.port, 1, L"K1NEW");
+    DropHrdConnection();
+    EXPECT_TRUE(WaitForPolls(1, 1500ms));
+    StopHrdPoller();
+    for (const SocketHandle socket : queued)
+        CloseSocket(socket);
+    CloseSocket(full);
+    EXPECT_EQ(ReadStationSnapshot().snapshot.mycall, L"K1NEW");
+    EXPECT_EQ(recorder.HrdTexts(), (Texts{kConnecting, kConnecting, kConnected, kStopped}));
 }
 
 TEST_F(HrdPollerTest, NothingListeningRetriesEveryThreeSecondsAndStopsPromptly) {
@@ -236,21 +274,23 @@ TEST_F(HrdPollerTest, NothingListeningRetriesEveryThreeSecondsAndStopsPromptly) 
     EXPECT_EQ(ReadStationSnapshot().snapshot, other);
 }
 
-TEST_F(HrdPollerTest, OnlyNumericIpv4HostsAreUsedOthersMeanThisComputer) {
-    // Whether the host reaches the simulator on 127.0.0.1. 2130706434 is 127.0.0.2 to some
-    // parsers, but no dotted quad; 127.0.0.2 is honoured, and nothing listens there.
-    const std::pair<std::wstring, bool> cases[] = {
-        {L"", true},           {L"localhost", true},   {L"hrd.invalid", true},
-        {L"::1", true},        {L"127.0.0.256", true}, {L"127.0.0.02", true},
-        {L"127.0.0.2 ", true}, {L"2130706434", true},  {L"127.0.0.1", true},
-        {L"127.0.0.2", false}};
-    for (const auto& c : cases) {
+TEST_F(HrdPollerTest, OnlyNumericIpv4HostsAndPortsInRangeAreUsed) {
+    // Whether the host and the simulator's port plus the offset reach the simulator on 127.0.0.1.
+    // 2130706434 is 127.0.0.2 to some parsers, but no dotted quad; 127.0.0.2 is honoured, and
+    // nothing listens there. A port out of range means 7809, where nothing listens either, never
+    // its low 16 bits.
+    const std::tuple<std::wstring, int, bool> cases[] = {
+        {L"", 0, true},           {L"localhost", 0, true},   {L"hrd.invalid", 0, true},
+        {L"::1", 0, true},        {L"127.0.0.256", 0, true}, {L"127.0.0.02", 0, true},
+        {L"127.0.0.2 ", 0, true}, {L"2130706434", 0, true},  {L"127.0.0.1", 0, true},
+        {L"127.0.0.2", 0, false}, {L"", 65536, false},       {L"", -65536, false}};
+    for (const auto& [host, offset, reachable] : cases) {
         recorder.Clear();
-        ConfigureHrd(c.first, sim.port, 1);
+        ConfigureHrd(host, sim.port + offset, 1);
         StartHrdPoller();
-        EXPECT_TRUE(WaitForText(c.second ? kConnected : kNotReachable));
+        EXPECT_TRUE(WaitForText(reachable ? kConnected : kNotReachable));
         StopHrdPoller();
-        EXPECT_EQ(Count(kNotReachable), c.second ? 0 : 1) << c.first.size();
+        EXPECT_EQ(Count(kNotReachable), reachable ? 0 : 1) << host.size() << " " << offset;
     }
 }
 

@@ -152,6 +152,9 @@ void Serve(HrdSim& sim, SocketHandle socket, int connectionNumber) {
             case HrdSimHugeLength:
                 reply = LengthField(kHrdMaxFrameSize + 1) + reply;
                 break;
+            case HrdSimUnsolicited:
+                reply += BuildHrdFrame(L"7074000"); // in one send, so it is there at once
+                break;
             case HrdSimNoFault:
                 break;
             }

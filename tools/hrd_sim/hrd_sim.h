@@ -19,6 +19,7 @@ enum HrdSimFault {
     HrdSimCloseAfterLength, // send the reply's length field, then close the connection
     HrdSimShortLength,      // a length field of 15, then the real reply frame
     HrdSimHugeLength,       // a length field of 1,048,577, then the real reply frame
+    HrdSimUnsolicited,      // the reply, then a frame nobody asked for
 };
 
 struct HrdSimScript {

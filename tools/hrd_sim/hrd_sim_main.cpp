@@ -20,7 +20,8 @@ void PrintUsage() {
         "  --id TEXT --context TEXT --radio TEXT --frequency TEXT --mode TEXT --dropdown TEXT\n"
         "                          replies to Get ID, Get Context, Get Radio, get frequency,\n"
         "                          get mode (empty: empty reply) and the mode dropdown\n"
-        "  --fault KIND            silent | close-after-length | short-length | huge-length\n"
+        "  --fault KIND            silent | close-after-length | short-length | huge-length |\n"
+        "                          unsolicited\n"
         "  --fault-command TEXT    only commands containing TEXT misbehave (default: all)\n"
         "  --fault-after N         answer N matching commands per connection normally first\n"
         "  --one-byte              send replies one byte per send\n"
@@ -40,6 +41,8 @@ bool ParseFault(const std::string& text, HrdSimFault& fault) {
         fault = HrdSimShortLength;
     else if (text == "huge-length")
         fault = HrdSimHugeLength;
+    else if (text == "unsolicited")
+        fault = HrdSimUnsolicited;
     else if (text == "none")
         fault = HrdSimNoFault;
     else
