@@ -33,15 +33,15 @@ struct StationFile {
     std::string wpUrl; // the WP target is on when set
     int udpPort = 0;   // the UDP listener is on when set
     int hrdPort = 0;   // the HRD poller is on when set
+    std::string udpIp = "127.0.0.1";
 };
 
 std::string IniFor(const StationFile& file) {
     const auto on = [](bool enabled) { return enabled ? "1" : "0"; };
     return std::string("[vellumar]\nenabled=0\n[wp]\nenabled=") + on(!file.wpUrl.empty()) +
            "\nurl=" + file.wpUrl + "\nid=station-7\napi_key=" + kApiKey +
-           "\n[udp]\nenabled=" + on(file.udpPort) +
-           "\nip=127.0.0.1\nport=" + std::to_string(file.udpPort) +
-           "\n[hrd]\nenabled=" + on(file.hrdPort) +
+           "\n[udp]\nenabled=" + on(file.udpPort) + "\nip=" + file.udpIp +
+           "\nport=" + std::to_string(file.udpPort) + "\n[hrd]\nenabled=" + on(file.hrdPort) +
            "\nhost=127.0.0.1\nport=" + std::to_string(file.hrdPort) + "\n";
 }
 
@@ -145,7 +145,8 @@ struct ConsoleSignalTest : ConsoleTest, testing::WithParamInterface<int> {};
 TEST_P(ConsoleSignalTest, TestModeDeliversTheDemoBodyThenTheSignalStopsEveryWorkerInOrder) {
     DashboardSink sink;
     ASSERT_TRUE(sink.Start(SinkOptions{}));
-    WriteStation({WideToUtf8(sink.BaseUrl()), FreePort(true), FreePort(false)});
+    const int udpPort = FreePort(true);
+    WriteStation({WideToUtf8(sink.BaseUrl()), udpPort, FreePort(false), "localhost"});
     auto process = RunStation({"--test-mode"});
     ASSERT_TRUE(sink.WaitForRequests(1, kPatience));
     EXPECT_EQ(sink.Requests().at(0).target, "/?station_update=station-7");
@@ -163,6 +164,7 @@ TEST_P(ConsoleSignalTest, TestModeDeliversTheDemoBodyThenTheSignalStopsEveryWork
     EXPECT_EQ(process->Stop(GetParam()), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - sent, 1500ms);
     const std::string out = process->All();
+    EXPECT_TRUE(Has(out, "UDP Receiver: Listening on 0.0.0.0:" + std::to_string(udpPort)));
     EXPECT_TRUE(Has(out, "UDP Receiver: Test mode ON \xE2\x80\x94 ignoring UDP"));
     EXPECT_FALSE(Has(out, "VLM Dashboard")); // disabled: never tried
     EXPECT_FALSE(Has(out, kApiKey));
