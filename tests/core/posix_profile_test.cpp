@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "core/diagnostic_file.h"
 
 #include "core/settings.h"
+#include "platform/files.h"
 #include "platform/posix/ini_text.h"
 #include "platform/profile.h"
 #include "platform/text.h"
@@ -45,4 +47,15 @@ TEST(PosixProfile, AFifoWhereAFileBelongsNeverBlocks) {
     LoadSettings();
     EXPECT_EQ(settings.udpPort, 12060);
     DiagnosticFileWrite(L"corvane-udp-last.xml", "<RadioInfo/>");
+}
+
+TEST(PosixProfile, ADiagnosticFileNeverFollowsASymlink) {
+    TempDataFolder data;
+    const std::wstring target = data.File(L"target");
+    ASSERT_TRUE(WriteWholeFile(target, "mine"));
+    for (const wchar_t* name : {L"corvane-udp-last.xml", L"corvane-hrd-controls.txt"}) {
+        ASSERT_EQ(::symlink("target", WideToUtf8(data.File(name)).c_str()), 0);
+        DiagnosticFileWrite(name, "<RadioInfo/>");
+    }
+    EXPECT_EQ(FileBytes(target), "mine");
 }
