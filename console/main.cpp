@@ -59,6 +59,20 @@ void Warn(const std::string& what, const std::wstring& path) {
     PrintLine("Warning: " + what + " " + PrintableText(path) + "; running on the defaults");
 }
 
+// Whoever started us may have closed standard input, output or error; the first files opened
+// would then take their numbers, and the status lines would go into the lock file. /dev/null
+// fills the gaps first. False when even that cannot be opened.
+bool FillStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        const int opened = ::open("/dev/null", O_RDWR); // the lowest free number: this one
+        if (opened != fd)
+            return false;
+    }
+    return true;
+}
+
 int WaitForStopSignal(const sigset_t& stopSignals) {
     int received = 0;
     while (sigwait(&stopSignals, &received) != 0) {
@@ -69,6 +83,8 @@ int WaitForStopSignal(const sigset_t& stopSignals) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (!FillStandardDescriptors())
+        return 1;
     // Block the stop signals before any thread exists, so every worker inherits the mask and only
     // the sigwait below ever sees them: no work happens in a signal handler.
     sigset_t stopSignals;

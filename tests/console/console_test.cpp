@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
+#include <thread>
 #include <tuple>
 #include <unistd.h>
 #include <vector>
@@ -234,6 +235,24 @@ TEST_F(ConsoleTest, SecondInstanceOnTheSameFolderIsRefused) {
     EXPECT_EQ(first->Stop(), 0);
     // The lock file stays behind but holds nobody out once its owner has gone.
     EXPECT_EQ(RunStation()->Stop(), 0);
+}
+
+// Started without a standard output, it does not write its status lines into the lock file.
+TEST_F(ConsoleTest, WithoutStandardOutputTheLockFileHoldsOnlyTheProcessId) {
+    WriteStation({});
+    started.push_back(std::make_shared<ConsoleProcess>(
+        std::vector<std::string>{"--config-dir", station}, Path("xdg"), ConsoleOutput::Closed));
+    const auto first = started.back();
+    const std::string lock = station + "/corvane.lock", pid = std::to_string(first->pid);
+    for (const auto end = std::chrono::steady_clock::now() + kPatience;
+         FileBytes(Utf8ToWide(lock)) != pid + "\n" && std::chrono::steady_clock::now() < end;)
+        std::this_thread::sleep_for(10ms);
+    auto second = Run({"--config-dir", station});
+    EXPECT_EQ(second->WaitForExit(kPatience), 0);
+    EXPECT_TRUE(Has(second->All(),
+                    "already runs with the data folder " + station + " (process " + pid + ")\n"));
+    EXPECT_EQ(first->Stop(), 0);
+    EXPECT_EQ(FileBytes(Utf8ToWide(lock)), pid + "\n");
 }
 
 TEST_F(ConsoleTest, OptionsAnswerAtOnceWithoutStarting) {
