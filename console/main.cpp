@@ -31,18 +31,6 @@ bool IsFolder(const std::wstring& path) {
     return !path.empty() && ::stat(WideToUtf8(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// An existing settings file that we cannot read as one (no permission, a folder in its place).
-// Non-blocking, so that whatever sits at the path cannot hold the start-up.
-bool UnreadableFile(const std::wstring& path) {
-    const int fd = ::open(WideToUtf8(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return errno != ENOENT;
-    struct stat info {};
-    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    ::close(fd);
-    return !regular;
-}
-
 // A relative --config-dir is taken from the working folder at start, and said plainly.
 std::string AbsolutePath(const std::string& path) {
     std::error_code failed;
@@ -124,21 +112,23 @@ int main(int argc, char** argv) {
     }
 
     NetStartup();
-    const std::wstring settingsPath = ResolveSettingsPath();
-    bool warned = false;
-    if (folder.empty()) {
+    // The defaults stand wherever the file cannot be read, and such a file is never replaced.
+    const ProfileFileState found = LoadSettings();
+    const std::wstring& settingsPath = settings.settingsPath;
+    if (folder.empty())
         PrintLine("Warning: no data folder (HOME is not set; see --config-dir); running on the "
                   "defaults");
-        warned = true;
-    } else if (!folderReady) {
+    else if (!folderReady)
         Warn("cannot create the data folder", folder);
-        warned = true;
-    } else if (UnreadableFile(settingsPath)) {
+    else if (found == ProfileFileState::Unreadable)
         Warn("cannot read", settingsPath);
-        warned = true;
-    }
-    LoadSettings(); // the defaults stand wherever the file cannot be read
-    if (!warned && !PathExists(settingsPath))
+    else if (found == ProfileFileState::TooLarge)
+        PrintLine("Warning: " + PrintableText(settingsPath) +
+                  " is over 1 MiB, too large for settings; running on the defaults");
+    else if (found == ProfileFileState::NotText)
+        PrintLine("Warning: " + PrintableText(settingsPath) +
+                  " is not text (UTF-8, or UTF-16LE with its BOM); running on the defaults");
+    else if (!PathExists(settingsPath))
         Warn("cannot write", settingsPath);
 
     PrintLine("Corvane " CORVANE_VERSION " started with the data folder " + PrintableText(folder));

@@ -295,6 +295,15 @@ TEST_F(ConsoleTest, UnusableSettingsOrFolderRunOnTheDefaultsWithOneWarning) {
     expectOneWarning("a", "cannot read " + Path("a/settings.ini"));
     WriteWholeFile(Utf8ToWide(Path("file")), "not a folder");
     expectOneWarning("file/Corvane", "cannot create the data folder " + Path("file/Corvane"));
+    const std::string large = "[udp]\nenabled=0\n" + std::string(1 << 20, '\n');
+    fs::create_directories(Path("d"));
+    WriteWholeFile(Utf8ToWide(Path("d/settings.ini")), large);
+    expectOneWarning("d", Path("d/settings.ini") + " is over 1 MiB, too large for settings");
+    EXPECT_TRUE(FileBytes(Utf8ToWide(Path("d/settings.ini"))) == large);
+    fs::create_directories(Path("e"));
+    WriteWholeFile(Utf8ToWide(Path("e/settings.ini")), std::string("[udp]\nenabled=0\n") + '\0');
+    expectOneWarning("e",
+                     Path("e/settings.ini") + " is not text (UTF-8, or UTF-16LE with its BOM)");
     if (::geteuid() == 0)
         return; // root reads and writes the rest anyway
     const std::string ini = Path("b/settings.ini");

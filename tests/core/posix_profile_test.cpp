@@ -59,3 +59,42 @@ TEST(PosixProfile, ADiagnosticFileNeverFollowsASymlink) {
     }
     EXPECT_EQ(FileBytes(target), "mine");
 }
+
+// Settings written on Windows or with a BOM read as meant, and a write keeps the encoding; a file
+// that is no text or far too large is neither read nor ever replaced.
+TEST(PosixProfile, EncodingsAndSizes) {
+    struct Case {
+        std::string bytes;
+        ProfileFileState state;
+    };
+    const std::string ini = "[udp]\r\nport=12345\r\n";
+    const std::string utf16 = WideToUtf16Le(Utf8ToWide(ini));
+    const Case cases[] = {
+        {"\xEF\xBB\xBF" + ini, ProfileFileState::Read},
+        {"\xFF\xFE" + utf16, ProfileFileState::Read},
+        {ini + std::string(kProfileFileMax - ini.size(), '\n'), ProfileFileState::Read},
+        {ini + std::string(kProfileFileMax - ini.size() + 1, '\n'), ProfileFileState::TooLarge},
+        {utf16, ProfileFileState::NotText},
+        {"\xFE\xFF" + ini, ProfileFileState::NotText},
+    };
+    for (const Case& c : cases) {
+        TempDataFolder data;
+        ASSERT_TRUE(WriteWholeFile(settings.settingsPath, c.bytes));
+        EXPECT_EQ(LoadSettings(), c.state) << c.bytes.size();
+        EXPECT_EQ(settings.udpPort, c.state == ProfileFileState::Read ? 12345 : 12060);
+        if (c.bytes.size() > 100)
+            continue; // a save would take the file over the limit on the way
+        settings.hrdMyCall = L"G4\u00C5BC";
+        SaveSettings();
+        const std::string saved = FileBytes(settings.settingsPath);
+        if (c.state != ProfileFileState::Read) {
+            EXPECT_TRUE(saved == c.bytes);
+            continue;
+        }
+        EXPECT_EQ(saved.substr(0, 2), c.bytes.substr(0, 2));
+        settings.hrdMyCall.clear();
+        LoadSettings();
+        EXPECT_EQ(settings.hrdMyCall, L"G4\u00C5BC");
+        EXPECT_EQ(settings.udpPort, 12345);
+    }
+}
