@@ -26,6 +26,9 @@
 
 namespace {
 
+// How long the last lines may take to go out at exit before they are given up.
+constexpr std::chrono::milliseconds kOutputGrace{1000};
+
 bool IsFolder(const std::wstring& path) {
     struct stat info {};
     return !path.empty() && ::stat(WideToUtf8(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
@@ -108,6 +111,7 @@ int main(int argc, char** argv) {
         if (otherProcess > 0)
             line += " (process " + std::to_string(otherProcess) + ")";
         PrintLine(line);
+        FlushOutput(kOutputGrace);
         return 0;
     }
 
@@ -166,5 +170,6 @@ int main(int argc, char** argv) {
     RemoveConsoleSink();
     NetCleanup();
     PrintLine("Corvane stopped");
+    FlushOutput(kOutputGrace); // an output that takes nothing does not keep us from ending
     return 0;
 }

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <netinet/in.h>
+#include <poll.h>
 #include <string>
 #include <sys/socket.h>
 #include <thread>
@@ -217,6 +218,65 @@ TEST_F(ConsoleTest, LoggerDatagramReachesTheDashboardAndTheLiveStatus) {
     EXPECT_EQ(Count(process->All(), "Live Status:"), 2);
     EXPECT_FALSE(Has(process->All(), "\x1b"));
     EXPECT_TRUE(process->Stamped());
+}
+
+// An output that takes nothing (a paused terminal, a stalled journal) holds up neither the posts
+// nor the stop; once it moves again it says how many lines it dropped.
+TEST_F(ConsoleTest, OutputNobodyReadsHoldsUpNeitherThePostsNorTheStop) {
+    DashboardSink sink;
+    ASSERT_TRUE(sink.Start(SinkOptions{}));
+    const int port = FreePort(true);
+    WriteStation({WideToUtf8(sink.BaseUrl()), port, 0});
+    started.push_back(std::make_shared<ConsoleProcess>(
+        std::vector<std::string>{"--config-dir", station}, Path("xdg"), ConsoleOutput::Unread));
+    const auto process = started.back();
+    ASSERT_GT(process->pid, 0);
+    // A contact with a new call is a status line or two, and a post at once.
+    int calls = 0;
+    const auto contact = [&] {
+        const std::string call = "K" + std::to_string(++calls);
+        SendDatagram(port, "<contactinfo><call>" + call + "</call></contactinfo>");
+        return "call=" + call;
+    };
+    const auto postGetsThrough = [&] {
+        for (const auto end = std::chrono::steady_clock::now() + kPatience;
+             std::chrono::steady_clock::now() < end;) {
+            const std::size_t before = sink.Requests().size();
+            const std::string call = contact();
+            if (sink.WaitForRequests(before + 1, 1s) && Has(sink.Requests().back().body, call))
+                return true;
+        }
+        return false;
+    };
+    // Far more lines than the pipe's page and the queue hold, in rounds that the listener takes
+    // in before the next, so that none is lost on the way in; and the posts still go out.
+    const auto fillTheOutput = [&] {
+        for (int round = 0; round < 4; ++round) {
+            for (int i = 0; i < 50; ++i)
+                contact();
+            if (!postGetsThrough())
+                return false;
+        }
+        return true;
+    };
+
+    ASSERT_TRUE(postGetsThrough()); // listening
+    ASSERT_TRUE(fillTheOutput());
+    std::string shown;
+    for (const auto end = std::chrono::steady_clock::now() + kPatience;
+         !Has(shown, "status lines dropped while the output was blocked)\n") &&
+         std::chrono::steady_clock::now() < end;) {
+        pollfd ready{process->unreadOutput, POLLIN, 0};
+        char buffer[4096];
+        const ssize_t got =
+            ::poll(&ready, 1, 100) > 0 ? ::read(ready.fd, buffer, sizeof buffer) : 0;
+        shown.append(buffer, got > 0 ? static_cast<std::size_t>(got) : 0);
+    }
+    EXPECT_TRUE(Has(shown, "status lines dropped while the output was blocked)\n"));
+    EXPECT_TRUE(fillTheOutput());
+    const auto sent = std::chrono::steady_clock::now();
+    EXPECT_EQ(process->Stop(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, 4s);
 }
 
 TEST_F(ConsoleTest, SecondInstanceOnTheSameFolderIsRefused) {
