@@ -1,12 +1,20 @@
 #pragma once
-// Standard output as a log of status lines: one line each, with a local time stamp, written whole
-// and flushed, whichever thread writes it (the output is usually a pipe or the journal).
+// Standard output as a log of status lines: one line each, with a local time stamp. The output is
+// usually a pipe or the journal, which may stop taking lines; so any thread hands its line to a
+// bounded queue and never waits, and one writer thread of its own writes them out. While the
+// output is stuck the oldest lines go first and a note says how many were dropped.
+#include <chrono>
 #include <string>
 
 void PrintLine(const std::string& text);
 
 // "page: text", the text made printable.
 void PrintStatus(const char* page, const std::wstring& text);
+
+// Waits until every line handed over so far has been written, at most `limit`; false when the
+// output did not take them in time. Before the process ends: a writer that is stuck is then
+// left behind.
+bool FlushOutput(std::chrono::milliseconds limit);
 
 // UTF-8 of a text with every control character (C0, DEL, C1) turned into a blank, so that values
 // from the network can neither break a line nor drive the terminal.

@@ -26,21 +26,12 @@
 
 namespace {
 
+// How long the last lines may take to go out at exit before they are given up.
+constexpr std::chrono::milliseconds kOutputGrace{1000};
+
 bool IsFolder(const std::wstring& path) {
     struct stat info {};
     return !path.empty() && ::stat(WideToUtf8(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-// An existing settings file that we cannot read as one (no permission, a folder in its place).
-// Non-blocking, so that whatever sits at the path cannot hold the start-up.
-bool UnreadableFile(const std::wstring& path) {
-    const int fd = ::open(WideToUtf8(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return errno != ENOENT;
-    struct stat info {};
-    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    ::close(fd);
-    return !regular;
 }
 
 // A relative --config-dir is taken from the working folder at start, and said plainly.
@@ -59,6 +50,20 @@ void Warn(const std::string& what, const std::wstring& path) {
     PrintLine("Warning: " + what + " " + PrintableText(path) + "; running on the defaults");
 }
 
+// Whoever started us may have closed standard input, output or error; the first files opened
+// would then take their numbers, and the status lines would go into the lock file. /dev/null
+// fills the gaps first. False when even that cannot be opened.
+bool FillStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        const int opened = ::open("/dev/null", O_RDWR); // the lowest free number: this one
+        if (opened != fd)
+            return false;
+    }
+    return true;
+}
+
 int WaitForStopSignal(const sigset_t& stopSignals) {
     int received = 0;
     while (sigwait(&stopSignals, &received) != 0) {
@@ -69,6 +74,8 @@ int WaitForStopSignal(const sigset_t& stopSignals) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (!FillStandardDescriptors())
+        return 1;
     // Block the stop signals before any thread exists, so every worker inherits the mask and only
     // the sigwait below ever sees them: no work happens in a signal handler.
     sigset_t stopSignals;
@@ -104,25 +111,28 @@ int main(int argc, char** argv) {
         if (otherProcess > 0)
             line += " (process " + std::to_string(otherProcess) + ")";
         PrintLine(line);
+        FlushOutput(kOutputGrace);
         return 0;
     }
 
     NetStartup();
-    const std::wstring settingsPath = ResolveSettingsPath();
-    bool warned = false;
-    if (folder.empty()) {
+    // The defaults stand wherever the file cannot be read, and such a file is never replaced.
+    const ProfileFileState found = LoadSettings();
+    const std::wstring& settingsPath = settings.settingsPath;
+    if (folder.empty())
         PrintLine("Warning: no data folder (HOME is not set; see --config-dir); running on the "
                   "defaults");
-        warned = true;
-    } else if (!folderReady) {
+    else if (!folderReady)
         Warn("cannot create the data folder", folder);
-        warned = true;
-    } else if (UnreadableFile(settingsPath)) {
+    else if (found == ProfileFileState::Unreadable)
         Warn("cannot read", settingsPath);
-        warned = true;
-    }
-    LoadSettings(); // the defaults stand wherever the file cannot be read
-    if (!warned && !PathExists(settingsPath))
+    else if (found == ProfileFileState::TooLarge)
+        PrintLine("Warning: " + PrintableText(settingsPath) +
+                  " is over 1 MiB, too large for settings; running on the defaults");
+    else if (found == ProfileFileState::NotText)
+        PrintLine("Warning: " + PrintableText(settingsPath) +
+                  " is not text (UTF-8, or UTF-16LE with its BOM); running on the defaults");
+    else if (!PathExists(settingsPath))
         Warn("cannot write", settingsPath);
 
     PrintLine("Corvane " CORVANE_VERSION " started with the data folder " + PrintableText(folder));
@@ -160,5 +170,6 @@ int main(int argc, char** argv) {
     RemoveConsoleSink();
     NetCleanup();
     PrintLine("Corvane stopped");
+    FlushOutput(kOutputGrace); // an output that takes nothing does not keep us from ending
     return 0;
 }

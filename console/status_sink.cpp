@@ -7,6 +7,7 @@
 
 #include "console/console_output.h"
 #include "platform/notify.h"
+#include "sources/udp/udp_listener.h"
 
 namespace {
 
@@ -84,8 +85,7 @@ void OnSnapshotChanged() {
 std::wstring UdpStatusText(int state, int port, const std::wstring& addressText) {
     switch (state) {
     case UdpListening:
-        return L"Listening on " + (addressText.empty() ? std::wstring(L"0.0.0.0") : addressText) +
-               L":" + std::to_wstring(port);
+        return L"Listening on " + UdpListenAddress(addressText) + L":" + std::to_wstring(port);
     case UdpBindError:
         return L"Error: cannot bind port " + std::to_wstring(port);
     default:

@@ -5,7 +5,6 @@
 #include <mutex>
 
 #include "core/station_snapshot.h"
-#include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
 
@@ -21,12 +20,17 @@ namespace {
 
 const wchar_t* const kSectionNames[2] = {L"vellumar", L"wp"};
 
-bool ReadBool(const wchar_t* section, const wchar_t* key, bool fallback) {
-    return ProfileReadInt(settings.settingsPath, section, key, fallback ? 1 : 0) != 0;
+bool ReadBool(const ProfileFile& file, const wchar_t* section, const wchar_t* key, bool fallback) {
+    return ProfileGetInt(file, section, key, fallback ? 1 : 0) != 0;
 }
 
-int ReadInt(const wchar_t* section, const wchar_t* key, int fallback) {
-    return ProfileReadInt(settings.settingsPath, section, key, fallback);
+int ReadInt(const ProfileFile& file, const wchar_t* section, const wchar_t* key, int fallback) {
+    return ProfileGetInt(file, section, key, fallback);
+}
+
+std::wstring ReadText(const ProfileFile& file, const wchar_t* section, const wchar_t* key,
+                      const std::wstring& fallback) {
+    return ProfileGetString(file, section, key, fallback);
 }
 
 void WriteText(const wchar_t* section, const wchar_t* key, const std::wstring& value) {
@@ -67,42 +71,44 @@ std::wstring ReadProfileString(const wchar_t* section, const wchar_t* key,
     return ProfileReadString(settings.settingsPath, section, key, fallback);
 }
 
-void LoadSettings() {
+ProfileFileState LoadSettings() {
     settings.settingsPath = ResolveSettingsPath();
-    const bool fileMissing = !PathExists(settings.settingsPath);
+    // Read and parsed once for all nineteen keys.
+    const ProfileFile file = ProfileOpen(settings.settingsPath);
 
     DashboardTarget& hosted = settings.targets[0];
     hosted.url = kHostedBaseUrl;
-    hosted.enabled = ReadBool(L"vellumar", L"enabled", true);
-    hosted.dashboardId = ReadProfileString(L"vellumar", L"id", L"");
-    hosted.apiKey = ReadProfileString(L"vellumar", L"api_key", L"");
-    hosted.intervalSeconds = NormalizeInterval(ReadInt(L"vellumar", L"interval", 30));
+    hosted.enabled = ReadBool(file, L"vellumar", L"enabled", true);
+    hosted.dashboardId = ReadText(file, L"vellumar", L"id", L"");
+    hosted.apiKey = ReadText(file, L"vellumar", L"api_key", L"");
+    hosted.intervalSeconds = NormalizeInterval(ReadInt(file, L"vellumar", L"interval", 30));
     if (hosted.intervalSeconds < 30) // the hosted service offers nothing shorter than 30 s
         hosted.intervalSeconds = 30;
 
     DashboardTarget& wp = settings.targets[1];
-    wp.enabled = ReadBool(L"wp", L"enabled", false);
-    wp.url = ReadProfileString(L"wp", L"url", kWordPressDefaultUrl);
-    wp.dashboardId = ReadProfileString(L"wp", L"id", L"");
-    wp.apiKey = ReadProfileString(L"wp", L"api_key", L"");
-    wp.intervalSeconds = NormalizeInterval(ReadInt(L"wp", L"interval", 30));
+    wp.enabled = ReadBool(file, L"wp", L"enabled", false);
+    wp.url = ReadText(file, L"wp", L"url", kWordPressDefaultUrl);
+    wp.dashboardId = ReadText(file, L"wp", L"id", L"");
+    wp.apiKey = ReadText(file, L"wp", L"api_key", L"");
+    wp.intervalSeconds = NormalizeInterval(ReadInt(file, L"wp", L"interval", 30));
 
-    settings.udpEnabled = ReadBool(L"udp", L"enabled", true);
-    settings.udpAddress = ReadProfileString(L"udp", L"ip", L"0.0.0.0");
-    settings.udpPort = ReadInt(L"udp", L"port", kDefaultUdpPort);
+    settings.udpEnabled = ReadBool(file, L"udp", L"enabled", true);
+    settings.udpAddress = ReadText(file, L"udp", L"ip", L"0.0.0.0");
+    settings.udpPort = ReadInt(file, L"udp", L"port", kDefaultUdpPort);
 
-    settings.startMinimized = ReadBool(L"app", L"start_minimized", true);
+    settings.startMinimized = ReadBool(file, L"app", L"start_minimized", true);
 
-    settings.hrdEnabled = ReadBool(L"hrd", L"enabled", false);
-    settings.hrdHost = ReadProfileString(L"hrd", L"host", L"127.0.0.1");
-    settings.hrdPort = ReadInt(L"hrd", L"port", kDefaultHrdPort);
-    settings.hrdIntervalSeconds = NormalizeInterval(ReadInt(L"hrd", L"interval", 2));
-    settings.hrdMyCall = ReadProfileString(L"hrd", L"mycall", L"");
-    settings.hrdOperator = ReadProfileString(L"hrd", L"operator", L"");
+    settings.hrdEnabled = ReadBool(file, L"hrd", L"enabled", false);
+    settings.hrdHost = ReadText(file, L"hrd", L"host", L"127.0.0.1");
+    settings.hrdPort = ReadInt(file, L"hrd", L"port", kDefaultHrdPort);
+    settings.hrdIntervalSeconds = NormalizeInterval(ReadInt(file, L"hrd", L"interval", 2));
+    settings.hrdMyCall = ReadText(file, L"hrd", L"mycall", L"");
+    settings.hrdOperator = ReadText(file, L"hrd", L"operator", L"");
 
     // Only a missing file is written at load: one we cannot read is left for the user to mend.
-    if (fileMissing)
+    if (file.state == ProfileFileState::Missing)
         SaveSettings();
+    return file.state;
 }
 
 void SaveSettings() {

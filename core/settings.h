@@ -2,6 +2,8 @@
 // Every user setting in one process-wide record, stored in settings.ini in the data folder.
 #include <string>
 
+#include "platform/profile.h"
+
 struct DashboardTarget {
     bool enabled = false;
     std::wstring url;
@@ -47,7 +49,8 @@ constexpr int kDefaultUdpPort = 12060;
 constexpr int kDefaultHrdPort = 7809;
 
 std::wstring ResolveSettingsPath();
-void LoadSettings();
+// Returns what was found at the settings path; only a missing file is written (with defaults).
+ProfileFileState LoadSettings();
 void SaveSettings();
 int NormalizeInterval(int value);
 std::wstring ReadProfileString(const wchar_t* section, const wchar_t* key,

@@ -17,9 +17,10 @@ bool PathExists(const std::wstring& path) {
 // milliseconds per datagram when a logger sends several a second.
 bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
     // O_NONBLOCK: a FIFO put where the file belongs must not hold the worker up (regular files
-    // ignore the flag).
-    const int fd =
-        ::open(WideToUtf8(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
+    // ignore the flag). O_NOFOLLOW: a symlink put there must not let a datagram from the network
+    // overwrite whatever it points at.
+    const int fd = ::open(WideToUtf8(path).c_str(),
+                          O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0644);
     if (fd < 0)
         return false;
     std::size_t written = 0;

@@ -3,6 +3,7 @@
 // name win, a write replaces the value in place and leaves every other line as it was.
 #include "platform/posix/ini_text.h"
 
+#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -11,7 +12,6 @@ struct IniLine {
     std::string text;   // without its line end
     std::string ending; // "\r\n", "\n" or "" for a last line without one
 };
-
 
 std::vector<IniLine> SplitLines(const std::string& bytes) {
     std::vector<IniLine> lines;
@@ -132,14 +132,48 @@ std::string StripQuotes(const std::string& value) {
     return value;
 }
 
+std::string Lowered(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
 } // namespace
+
+std::string IniKeyName(const std::string& section, const std::string& key) {
+    return Lowered(section + "\n" + key);
+}
+
+// The same rules as Locate, for all keys at once, line by line without keeping the lines.
+std::unordered_map<std::string, std::string> IniParse(const std::string& bytes) {
+    std::unordered_map<std::string, std::string> keys;
+    std::unordered_set<std::string> sectionsSeen;
+    std::string section, line, name, value;
+    bool inSection = false; // under the first header of its name
+    for (std::size_t start = 0; start < bytes.size();) {
+        std::size_t end = bytes.find('\n', start);
+        if (end == std::string::npos)
+            end = bytes.size();
+        line.assign(bytes, start, end - start);
+        start = end + 1;
+        if (SectionHeader(line, name)) {
+            section = IniKeyName(name, "");
+            inSection = sectionsSeen.insert(section).second;
+        } else if (inSection && KeyLine(line, name, value)) {
+            keys.emplace(section + Lowered(name), StripQuotes(value));
+        }
+    }
+    return keys;
+}
 
 bool IniFind(const std::string& bytes, const std::string& section, const std::string& key,
              std::string& value) {
-    const KeyPosition at = Locate(SplitLines(bytes), section, key);
-    if (!at.keyFound)
+    const auto keys = IniParse(bytes);
+    const auto found = keys.find(IniKeyName(section, key));
+    if (found == keys.end())
         return false;
-    value = StripQuotes(at.value);
+    value = found->second;
     return true;
 }
 

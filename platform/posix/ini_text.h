@@ -2,8 +2,15 @@
 // The text side of our INI files, apart from any file, so it can be tested and fuzzed alone.
 #include <string>
 
-// The value of the first key of that name in the first section of that name (names compared
-// without regard to ASCII case, surrounding blanks and one pair of quotes dropped).
+#include <unordered_map>
+
+// Every key of the text in one pass, as "section\nkey" (both lower-cased ASCII) to its value:
+// the first key of a name in the first section of a name, surrounding blanks and one pair of
+// quotes dropped.
+std::unordered_map<std::string, std::string> IniParse(const std::string& bytes);
+std::string IniKeyName(const std::string& section, const std::string& key);
+
+// The value of one key as IniParse finds it.
 bool IniFind(const std::string& bytes, const std::string& section, const std::string& key,
              std::string& value);
 

@@ -27,3 +27,21 @@ bool ProfileWriteString(const std::wstring& path, const std::wstring& section,
     return WritePrivateProfileStringW(section.c_str(), key.c_str(), value.c_str(), path.c_str()) !=
            FALSE;
 }
+
+// The profile functions read the file for each key themselves.
+ProfileFile ProfileOpen(const std::wstring& path) {
+    ProfileFile file;
+    file.path = path;
+    file.state = PathExists(path) ? ProfileFileState::Read : ProfileFileState::Missing;
+    return file;
+}
+
+std::wstring ProfileGetString(const ProfileFile& file, const std::wstring& section,
+                              const std::wstring& key, const std::wstring& fallback) {
+    return ProfileReadString(file.path, section, key, fallback);
+}
+
+int ProfileGetInt(const ProfileFile& file, const std::wstring& section, const std::wstring& key,
+                  int fallback) {
+    return ProfileReadInt(file.path, section, key, fallback);
+}

@@ -405,7 +405,8 @@ void ParseLoggerDatagram(const std::string& text) {
     const std::string root = RootElementName(text);
     if (root.compare(0, 5, "radio") == 0)
         HandleRadioMessage(text);
-    else if (root.compare(0, 7, "contact") == 0)
+    // A deleted contact's call is no "last worked" and no new call to post: it changes nothing.
+    else if (root.compare(0, 7, "contact") == 0 && root.compare(0, 13, "contactdelete") != 0)
         HandleContactMessage(text);
 }
 

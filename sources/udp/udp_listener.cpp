@@ -64,6 +64,22 @@ void UdpReceiverWorker(std::string address, int port) {
 
 } // namespace
 
+std::wstring UdpListenAddress(const std::wstring& addressText) {
+    const std::wstring& text = addressText;
+    std::size_t at = 0;
+    for (int octet = 0; octet < 4; ++octet) {
+        if (octet > 0 && (at >= text.size() || text[at++] != L'.'))
+            return L"0.0.0.0";
+        const std::size_t start = at;
+        unsigned value = 0;
+        while (at < text.size() && at - start < 3 && text[at] >= L'0' && text[at] <= L'9')
+            value = value * 10 + static_cast<unsigned>(text[at++] - L'0');
+        if (at == start || value > 255 || (at - start > 1 && text[start] == L'0'))
+            return L"0.0.0.0";
+    }
+    return at == text.size() ? text : std::wstring(L"0.0.0.0");
+}
+
 void StartUdpListener(const std::wstring& addressText, int port) {
     if (udpRunning.load())
         return;
@@ -72,7 +88,7 @@ void StartUdpListener(const std::wstring& addressText, int port) {
     if (port < 1 || port > 65535)
         port = kDefaultUdpPort;
     udpRunning.store(true);
-    udpThread = std::thread(UdpReceiverWorker, WideToUtf8(addressText), port);
+    udpThread = std::thread(UdpReceiverWorker, WideToUtf8(UdpListenAddress(addressText)), port);
 }
 
 void StopUdpListener() {

@@ -17,8 +17,13 @@ extern std::atomic<std::uint64_t> udpDatagramsTaken;
 // The file beside settings.ini that holds the bytes of the last datagram accepted.
 extern const wchar_t* const kUdpLastDatagramFile;
 
-// Starts the listener on the address text (dotted quad; anything else listens on all interfaces)
-// and port (outside 1..65535: 12060). Does nothing while it runs.
+// The address the listener binds for an address text, and so the one its status names: the text
+// when it is a dotted quad (four decimal octets, no leading zeros), else 0.0.0.0, every
+// interface. Host names are never resolved.
+std::wstring UdpListenAddress(const std::wstring& addressText);
+
+// Starts the listener on UdpListenAddress(addressText) and the port (outside 1..65535: 12060).
+// Does nothing while it runs.
 void StartUdpListener(const std::wstring& addressText, int port);
 // Stops the listener and waits for its thread; returns at once when nothing runs. Never call it
 // from the worker.

@@ -45,7 +45,7 @@ void ReadAll(ConsoleProcess* process, int fd, std::string* into) {
 } // namespace
 
 ConsoleProcess::ConsoleProcess(const std::vector<std::string>& arguments,
-                               const std::string& configHome) {
+                               const std::string& configHome, ConsoleOutput output) {
     std::vector<std::string> strings = {CORVANE_CONSOLE_BINARY};
     strings.insert(strings.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
@@ -58,18 +58,34 @@ ConsoleProcess::ConsoleProcess(const std::vector<std::string>& arguments,
     int out[2], err[2];
     if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
         return;
+    // A full pipe of the default size would take long to fill.
+    if (output == ConsoleOutput::Unread && ::fcntl(out[0], F_SETPIPE_SZ, 4096) != 4096) {
+        for (int fd : {out[0], out[1], err[0], err[1]})
+            ::close(fd);
+        return;
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    if (output == ConsoleOutput::Closed)
+        posix_spawn_file_actions_addclose(&actions, 1);
+    else
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
     if (::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
         pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
     ::close(err[1]);
-    openStreams = 2;
-    readers[0] = std::thread(ReadAll, this, out[0], &text[0]);
+    openStreams = 1;
     readers[1] = std::thread(ReadAll, this, err[0], &text[1]);
+    if (output == ConsoleOutput::Collected) {
+        ++openStreams;
+        readers[0] = std::thread(ReadAll, this, out[0], &text[0]);
+    } else if (output == ConsoleOutput::Unread) {
+        unreadOutput = out[0];
+    } else {
+        ::close(out[0]);
+    }
 }
 
 ConsoleProcess::~ConsoleProcess() {
@@ -80,6 +96,8 @@ ConsoleProcess::~ConsoleProcess() {
     for (std::thread& reader : readers)
         if (reader.joinable())
             reader.join();
+    if (unreadOutput >= 0)
+        ::close(unreadOutput);
 }
 
 std::vector<std::string> ConsoleProcess::Lines() {

@@ -10,9 +10,17 @@
 #include <thread>
 #include <vector>
 
+// What the child gets as standard output; standard error is always collected.
+enum class ConsoleOutput {
+    Collected, // a pipe read as it arrives
+    Unread,    // a pipe of one page that the test reads itself, if at all (unreadOutput)
+    Closed,    // no descriptor 1 at all
+};
+
 struct ConsoleProcess {
     // Starts the binary with these arguments and XDG_CONFIG_HOME set to `configHome`.
-    ConsoleProcess(const std::vector<std::string>& arguments, const std::string& configHome);
+    ConsoleProcess(const std::vector<std::string>& arguments, const std::string& configHome,
+                   ConsoleOutput output = ConsoleOutput::Collected);
     ~ConsoleProcess(); // kills a child that still runs
 
     int Stop(int signal = SIGTERM) { // sends the signal, then waits as WaitForExit does
@@ -35,5 +43,6 @@ struct ConsoleProcess {
     std::condition_variable changed;
     std::string text[2]; // standard output and error
     int openStreams = 0;
+    int unreadOutput = -1;
     std::thread readers[2];
 };

@@ -7,8 +7,10 @@
 #include <filesystem>
 #include <memory>
 #include <netinet/in.h>
+#include <poll.h>
 #include <string>
 #include <sys/socket.h>
+#include <thread>
 #include <tuple>
 #include <unistd.h>
 #include <vector>
@@ -33,15 +35,15 @@ struct StationFile {
     std::string wpUrl; // the WP target is on when set
     int udpPort = 0;   // the UDP listener is on when set
     int hrdPort = 0;   // the HRD poller is on when set
+    std::string udpIp = "127.0.0.1";
 };
 
 std::string IniFor(const StationFile& file) {
     const auto on = [](bool enabled) { return enabled ? "1" : "0"; };
     return std::string("[vellumar]\nenabled=0\n[wp]\nenabled=") + on(!file.wpUrl.empty()) +
            "\nurl=" + file.wpUrl + "\nid=station-7\napi_key=" + kApiKey +
-           "\n[udp]\nenabled=" + on(file.udpPort) +
-           "\nip=127.0.0.1\nport=" + std::to_string(file.udpPort) +
-           "\n[hrd]\nenabled=" + on(file.hrdPort) +
+           "\n[udp]\nenabled=" + on(file.udpPort) + "\nip=" + file.udpIp +
+           "\nport=" + std::to_string(file.udpPort) + "\n[hrd]\nenabled=" + on(file.hrdPort) +
            "\nhost=127.0.0.1\nport=" + std::to_string(file.hrdPort) + "\n";
 }
 
@@ -145,7 +147,8 @@ struct ConsoleSignalTest : ConsoleTest, testing::WithParamInterface<int> {};
 TEST_P(ConsoleSignalTest, TestModeDeliversTheDemoBodyThenTheSignalStopsEveryWorkerInOrder) {
     DashboardSink sink;
     ASSERT_TRUE(sink.Start(SinkOptions{}));
-    WriteStation({WideToUtf8(sink.BaseUrl()), FreePort(true), FreePort(false)});
+    const int udpPort = FreePort(true);
+    WriteStation({WideToUtf8(sink.BaseUrl()), udpPort, FreePort(false), "localhost"});
     auto process = RunStation({"--test-mode"});
     ASSERT_TRUE(sink.WaitForRequests(1, kPatience));
     EXPECT_EQ(sink.Requests().at(0).target, "/?station_update=station-7");
@@ -163,6 +166,7 @@ TEST_P(ConsoleSignalTest, TestModeDeliversTheDemoBodyThenTheSignalStopsEveryWork
     EXPECT_EQ(process->Stop(GetParam()), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - sent, 1500ms);
     const std::string out = process->All();
+    EXPECT_TRUE(Has(out, "UDP Receiver: Listening on 0.0.0.0:" + std::to_string(udpPort)));
     EXPECT_TRUE(Has(out, "UDP Receiver: Test mode ON \xE2\x80\x94 ignoring UDP"));
     EXPECT_FALSE(Has(out, "VLM Dashboard")); // disabled: never tried
     EXPECT_FALSE(Has(out, kApiKey));
@@ -216,6 +220,65 @@ TEST_F(ConsoleTest, LoggerDatagramReachesTheDashboardAndTheLiveStatus) {
     EXPECT_TRUE(process->Stamped());
 }
 
+// An output that takes nothing (a paused terminal, a stalled journal) holds up neither the posts
+// nor the stop; once it moves again it says how many lines it dropped.
+TEST_F(ConsoleTest, OutputNobodyReadsHoldsUpNeitherThePostsNorTheStop) {
+    DashboardSink sink;
+    ASSERT_TRUE(sink.Start(SinkOptions{}));
+    const int port = FreePort(true);
+    WriteStation({WideToUtf8(sink.BaseUrl()), port, 0});
+    started.push_back(std::make_shared<ConsoleProcess>(
+        std::vector<std::string>{"--config-dir", station}, Path("xdg"), ConsoleOutput::Unread));
+    const auto process = started.back();
+    ASSERT_GT(process->pid, 0);
+    // A contact with a new call is a status line or two, and a post at once.
+    int calls = 0;
+    const auto contact = [&] {
+        const std::string call = "K" + std::to_string(++calls);
+        SendDatagram(port, "<contactinfo><call>" + call + "</call></contactinfo>");
+        return "call=" + call;
+    };
+    const auto postGetsThrough = [&] {
+        for (const auto end = std::chrono::steady_clock::now() + kPatience;
+             std::chrono::steady_clock::now() < end;) {
+            const std::size_t before = sink.Requests().size();
+            const std::string call = contact();
+            if (sink.WaitForRequests(before + 1, 1s) && Has(sink.Requests().back().body, call))
+                return true;
+        }
+        return false;
+    };
+    // Far more lines than the pipe's page and the queue hold, in rounds that the listener takes
+    // in before the next, so that none is lost on the way in; and the posts still go out.
+    const auto fillTheOutput = [&] {
+        for (int round = 0; round < 4; ++round) {
+            for (int i = 0; i < 50; ++i)
+                contact();
+            if (!postGetsThrough())
+                return false;
+        }
+        return true;
+    };
+
+    ASSERT_TRUE(postGetsThrough()); // listening
+    ASSERT_TRUE(fillTheOutput());
+    std::string shown;
+    for (const auto end = std::chrono::steady_clock::now() + kPatience;
+         !Has(shown, "status lines dropped while the output was blocked)\n") &&
+         std::chrono::steady_clock::now() < end;) {
+        pollfd ready{process->unreadOutput, POLLIN, 0};
+        char buffer[4096];
+        const ssize_t got =
+            ::poll(&ready, 1, 100) > 0 ? ::read(ready.fd, buffer, sizeof buffer) : 0;
+        shown.append(buffer, got > 0 ? static_cast<std::size_t>(got) : 0);
+    }
+    EXPECT_TRUE(Has(shown, "status lines dropped while the output was blocked)\n"));
+    EXPECT_TRUE(fillTheOutput());
+    const auto sent = std::chrono::steady_clock::now();
+    EXPECT_EQ(process->Stop(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, 4s);
+}
+
 TEST_F(ConsoleTest, SecondInstanceOnTheSameFolderIsRefused) {
     auto first = RunStation();
     auto second = Run({"--config-dir", station});
@@ -232,6 +295,24 @@ TEST_F(ConsoleTest, SecondInstanceOnTheSameFolderIsRefused) {
     EXPECT_EQ(first->Stop(), 0);
     // The lock file stays behind but holds nobody out once its owner has gone.
     EXPECT_EQ(RunStation()->Stop(), 0);
+}
+
+// Started without a standard output, it does not write its status lines into the lock file.
+TEST_F(ConsoleTest, WithoutStandardOutputTheLockFileHoldsOnlyTheProcessId) {
+    WriteStation({});
+    started.push_back(std::make_shared<ConsoleProcess>(
+        std::vector<std::string>{"--config-dir", station}, Path("xdg"), ConsoleOutput::Closed));
+    const auto first = started.back();
+    const std::string lock = station + "/corvane.lock", pid = std::to_string(first->pid);
+    for (const auto end = std::chrono::steady_clock::now() + kPatience;
+         FileBytes(Utf8ToWide(lock)) != pid + "\n" && std::chrono::steady_clock::now() < end;)
+        std::this_thread::sleep_for(10ms);
+    auto second = Run({"--config-dir", station});
+    EXPECT_EQ(second->WaitForExit(kPatience), 0);
+    EXPECT_TRUE(Has(second->All(),
+                    "already runs with the data folder " + station + " (process " + pid + ")\n"));
+    EXPECT_EQ(first->Stop(), 0);
+    EXPECT_EQ(FileBytes(Utf8ToWide(lock)), pid + "\n");
 }
 
 TEST_F(ConsoleTest, OptionsAnswerAtOnceWithoutStarting) {
@@ -274,6 +355,15 @@ TEST_F(ConsoleTest, UnusableSettingsOrFolderRunOnTheDefaultsWithOneWarning) {
     expectOneWarning("a", "cannot read " + Path("a/settings.ini"));
     WriteWholeFile(Utf8ToWide(Path("file")), "not a folder");
     expectOneWarning("file/Corvane", "cannot create the data folder " + Path("file/Corvane"));
+    const std::string large = "[udp]\nenabled=0\n" + std::string(1 << 20, '\n');
+    fs::create_directories(Path("d"));
+    WriteWholeFile(Utf8ToWide(Path("d/settings.ini")), large);
+    expectOneWarning("d", Path("d/settings.ini") + " is over 1 MiB, too large for settings");
+    EXPECT_TRUE(FileBytes(Utf8ToWide(Path("d/settings.ini"))) == large);
+    fs::create_directories(Path("e"));
+    WriteWholeFile(Utf8ToWide(Path("e/settings.ini")), std::string("[udp]\nenabled=0\n") + '\0');
+    expectOneWarning("e",
+                     Path("e/settings.ini") + " is not text (UTF-8, or UTF-16LE with its BOM)");
     if (::geteuid() == 0)
         return; // root reads and writes the rest anyway
     const std::string ini = Path("b/settings.ini");

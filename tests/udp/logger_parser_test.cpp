@@ -208,12 +208,13 @@ TEST_F(LoggerMessage, IgnoredDatagramsChangeNothing) {
         RadioMessage("<Freq>1407400</Freq><call>K1KI</call><contestname>CQWW</contestname>"));
     const SnapshotRead before = ReadStationSnapshot();
     const std::string rest = "<RadioNr>3</RadioNr><call>W1AW</call><contestname>X</contestname>";
-    // Radio messages without a usable frequency, and roots that are neither radio nor contact.
+    // Radio messages without a usable frequency, roots that are neither radio nor contact, and
+    // deleted contacts.
     std::vector<std::string> ignored;
     for (const std::string freq : {"", "<Freq></Freq>", "<Freq>0</Freq>", "<Freq>-1407400</Freq>",
                                    "<Freq>abc</Freq>", "<Freq>1407400", "<TXFreq>1407400</TXFreq>"})
         ignored.push_back(RadioMessage(freq + rest));
-    for (const std::string root : {"rad", "xradio", "Spot", "/radio", ""})
+    for (const std::string root : {"rad", "xradio", "Spot", "/radio", "", "ContactDelete"})
         ignored.push_back("<" + root + "><Freq>1407400</Freq>" + rest + "</" + root + ">");
     for (const std::string& datagram : ignored) {
         ParseLoggerDatagram(datagram);

@@ -9,6 +9,7 @@
 
 #ifdef _WIN32
 #include <winsock2.h>
+using socklen_t = int;
 #else
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -175,13 +176,24 @@ TEST_F(UdpListener, PortTakenGivesBindErrorAndALaterStartWorks) {
     EXPECT_TRUE(WaitForStates({UdpBindError, UdpListening, UdpStopped}));
 }
 
+// Only a dotted quad is bound as typed; the status names the address the socket is bound to.
 TEST_F(UdpListener, AddressesThatAreNoDottedQuadListenEverywhere) {
+    const wchar_t* const loopback = L"127.0.0.1";
     for (const wchar_t* address :
-         {L"", L"localhost", L"not an address", L"0.0.0.0", L"127.0.0.1 ", L"\u00E9t\u00E9"}) {
+         {loopback, L"", L"localhost", L"not an address", L"0.0.0.0", L"127.0.0.1 ", L"127.0.0.1x",
+          L"127.0.0.1.", L"::1", L"127.000.0.1", L"\u00E9t\u00E9"}) {
         recorder.Clear();
         port = FreeUdpPort();
         StartUdpListener(address, port);
         ASSERT_TRUE(WaitForStates({UdpListening}));
+        sockaddr_in bound{};
+        socklen_t size = sizeof bound;
+        getsockname(static_cast<decltype(::socket(0, 0, 0))>(udpSocket.load()),
+                    reinterpret_cast<sockaddr*>(&bound), &size);
+        const bool typedLoopback = address == loopback;
+        EXPECT_EQ(bound.sin_addr.s_addr, htonl(typedLoopback ? INADDR_LOOPBACK : INADDR_ANY))
+            << address;
+        EXPECT_EQ(UdpListenAddress(address), typedLoopback ? loopback : L"0.0.0.0") << address;
         Send(RadioMessage("<Freq>1407400</Freq>"));
         StopUdpListener();
     }
