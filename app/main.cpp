@@ -3,7 +3,6 @@
 
 #include <commctrl.h>
 
-#include "app/control_ids.h"
 #include "app/lifecycle.h"
 #include "app/startup_registration.h"
 #include "app/ui_state.h"
@@ -11,6 +10,7 @@
 #include "platform/net.h"
 #include "platform/win32/window_targets.h"
 #include "posting/poster_worker.h"
+#include "resources/resource.h"
 #include "sources/hrd/hrd_poller.h"
 #include "sources/udp/test_mode.h"
 #include "sources/udp/udp_listener.h"

@@ -2,12 +2,12 @@
 
 #include <commctrl.h>
 
-#include "app/control_ids.h"
 #include "app/lifecycle.h"
 #include "app/startup_registration.h"
 #include "app/ui_state.h"
 #include "core/settings.h"
 #include "platform/win32/window_targets.h"
+#include "resources/resource.h"
 
 namespace {
 

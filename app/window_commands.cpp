@@ -2,7 +2,6 @@
 
 #include <commctrl.h>
 
-#include "app/control_ids.h"
 #include "app/lifecycle.h"
 #include "app/main_window_layout.h"
 #include "app/startup_registration.h"
@@ -12,6 +11,7 @@
 #include "core/station_snapshot.h"
 #include "platform/win32/window_targets.h"
 #include "posting/poster_worker.h"
+#include "resources/resource.h"
 #include "sources/hrd/hrd_poller.h"
 #include "sources/udp/test_mode.h"
 #include "sources/udp/udp_listener.h"

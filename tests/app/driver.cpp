@@ -1,5 +1,8 @@
 #include "tests/app/driver.h"
 
+#include "resources/resource.h"
+#include "tests/app/throwaway_profile.h"
+
 #include <winsock2.h>
 
 #include <commctrl.h>
@@ -114,6 +117,8 @@ std::wstring StartupShortcutFile() {
 }
 
 void ResetUserState() {
+    if (!ThrowawayProfile())
+        return;
     for (const wchar_t* name :
          {L"settings.ini", L"corvane-udp-last.xml", L"corvane-hrd-controls.txt"})
         DeleteFileW((DataFolderPath() + L"\\" + name).c_str());
@@ -122,6 +127,8 @@ void ResetUserState() {
 }
 
 void WriteSettings(const IniValues& values) {
+    if (!ThrowawayProfile())
+        return;
     CreateDirectoryW(DataFolderPath().c_str(), nullptr);
     for (const auto& entry : values)
         WritePrivateProfileStringW(entry.first.first.c_str(), entry.first.second.c_str(),
@@ -169,6 +176,8 @@ void AppProcess::Release() {
 bool AppProcess::Start(bool waitForWindow) {
     StartSafetyNets();
     Release();
+    if (!ThrowawayProfile())
+        return false;
     const std::wstring exe = AppExePath();
     std::wstring commandLine = L"\"" + exe + L"\"";
     STARTUPINFOW startup = {};
@@ -189,7 +198,7 @@ bool AppProcess::Start(bool waitForWindow) {
     return WaitUntil(
         [this] {
             window = FindProcessWindow(processId, L"CorvaneWndClass");
-            return window && GetDlgItem(window, 1041) && IsWindowEnabled(window);
+            return window && GetDlgItem(window, IDC_EXIT) && IsWindowEnabled(window);
         },
         30s);
 }
@@ -285,7 +294,7 @@ std::vector<std::wstring> TabTexts(const AppProcess& app, HWND tab) {
 }
 
 bool SelectTab(const AppProcess& app, int index) {
-    HWND tab = app.Control(1000);
+    HWND tab = app.Control(IDC_TAB);
     Send(tab, TCM_SETCURFOCUS, index);
     return Send(tab, TCM_GETCURSEL) == index;
 }
