@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
+#include <shellapi.h>
 #include <shlobj.h>
 #include <thread>
 
@@ -297,6 +298,54 @@ bool SelectTab(const AppProcess& app, int index) {
     HWND tab = app.Control(IDC_TAB);
     Send(tab, TCM_SETCURFOCUS, index);
     return Send(tab, TCM_GETCURSEL) == index;
+}
+
+bool SendWithBuffer(const AppProcess& app, HWND window, UINT message, WPARAM wParam, void* data,
+                    std::size_t size) {
+    void* remote = VirtualAllocEx(app.process, nullptr, size, MEM_COMMIT, PAGE_READWRITE);
+    const bool done = remote && WriteProcessMemory(app.process, remote, data, size, nullptr) &&
+                      (Send(window, message, wParam, reinterpret_cast<LPARAM>(remote)), true) &&
+                      ReadProcessMemory(app.process, remote, data, size, nullptr);
+    if (remote)
+        VirtualFreeEx(app.process, remote, 0, MEM_RELEASE);
+    return done;
+}
+
+HWND FocusOf(HWND window) {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof(info);
+    return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) ? info.hwndFocus
+                                                                              : nullptr;
+}
+
+void PressKeys(const std::vector<WORD>& keys) {
+    std::vector<INPUT> inputs(keys.size() * 2);
+    std::size_t at = 0;
+    for (WORD key : keys) {
+        inputs[at].ki.wVk = inputs[inputs.size() - 1 - at].ki.wVk = key;
+        inputs[inputs.size() - 1 - at].ki.dwFlags = KEYEVENTF_KEYUP;
+        ++at;
+    }
+    for (INPUT& input : inputs)
+        input.type = INPUT_KEYBOARD;
+    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+COLORREF ScreenPixel(HWND window, int x, int y) {
+    POINT at = {x, y};
+    ClientToScreen(window, &at);
+    HDC screen = GetDC(nullptr);
+    const COLORREF color = GetPixel(screen, at.x, at.y);
+    ReleaseDC(nullptr, screen);
+    return color;
+}
+
+bool TrayIcon(HWND window, DWORD action) {
+    NOTIFYICONDATAW icon = {};
+    icon.cbSize = sizeof(icon);
+    icon.hWnd = window;
+    icon.uID = 1;
+    return Shell_NotifyIconW(action, &icon) != FALSE;
 }
 
 std::vector<HWND> VisibleLabels(HWND window) {

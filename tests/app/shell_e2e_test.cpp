@@ -6,6 +6,7 @@
 #include <winsock2.h>
 
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <algorithm>
 #include <map>
@@ -277,14 +278,56 @@ TEST_F(Shell, SixTabsEachShowTheirOwnControlsAndTexts) {
         {IDC_EXIT, L"Button", child, L"Exit"},
         {IDC_TAB, L"SysTabControl32", WS_CHILD, L""},
     };
+    // All six tabs fit, and the page lies above the tab control and inside its border, on its
+    // background.
+    RECT tabs = {}, inside = {8, 8, 452, 368};
+    GetClientRect(C(IDC_TAB), &tabs);
+    for (int item = kHostedPage; item <= kAppPage; ++item) {
+        RECT at = {};
+        ASSERT_TRUE(SendWithBuffer(app, C(IDC_TAB), TCM_GETITEMRECT, item, &at, sizeof(at)));
+        EXPECT_TRUE(at.left >= 0 && at.right <= tabs.right) << item << " ends at " << at.right;
+    }
+    ASSERT_TRUE(SendWithBuffer(app, C(IDC_TAB), TCM_ADJUSTRECT, FALSE, &inside, sizeof(inside)));
+    EXPECT_EQ(GetWindow(C(IDC_TAB), GW_HWNDNEXT), nullptr);
     for (int page = kHostedPage; page <= kAppPage; ++page) {
         if (page != kHostedPage) // the first page shows without any selection
             ShowPage(static_cast<Page>(page));
         EXPECT_EQ(LabelTexts(), labels[page]) << "page " << page;
-        for (const auto& control : controls)
+        std::vector<HWND> onPage = VisibleLabels(app.window);
+        for (const auto& control : controls) {
             EXPECT_EQ(HasVisibleStyle(C(control.id)),
                       PageOf(control.id) == page || PageOf(control.id) < 0)
                 << "page " << page << ", control " << control.id;
+            if (PageOf(control.id) == page)
+                onPage.push_back(C(control.id));
+        }
+        std::vector<std::wstring> outside, grey;
+        for (HWND control : onPage) {
+            const std::vector<int> at = Placement(app.window, control);
+            if (at[0] < inside.left || at[1] < inside.top || at[0] + at[2] > inside.right ||
+                at[1] + at[3] > inside.bottom)
+                outside.push_back(TextOf(control));
+        }
+        // The far end of each label and check box, where no text reaches, against the page.
+        const bool painted = WaitUntil(
+            [&] {
+                grey.clear();
+                for (HWND control : onPage) {
+                    const std::vector<int> at = Placement(app.window, control);
+                    const bool plain =
+                        ClassOf(control) == L"Static" ||
+                        (ClassOf(control) == L"Button" &&
+                         (GetWindowLongW(control, GWL_STYLE) & 0xF) == BS_AUTOCHECKBOX);
+                    const int y = at[1] + at[3] / 2;
+                    if (plain && ScreenPixel(app.window, at[0] + at[2] - 3, y) !=
+                                     ScreenPixel(app.window, inside.left + 6, y))
+                        grey.push_back(TextOf(control));
+                }
+                return grey.empty();
+            },
+            5s);
+        EXPECT_TRUE(painted) << "page " << page << ": " << testing::PrintToString(grey);
+        EXPECT_EQ(outside, Texts()) << "page " << page;
     }
     for (const auto& control : controls) {
         EXPECT_EQ(_wcsicmp(ClassOf(C(control.id)).c_str(), control.className), 0) << control.id;
@@ -297,6 +340,63 @@ TEST_F(Shell, SixTabsEachShowTheirOwnControlsAndTexts) {
     EXPECT_EQ(Send(C(IDC_VLM_INTERVAL), CB_GETCOUNT), 4);
     EXPECT_EQ(Send(C(IDC_WP_INTERVAL), CB_GETCOUNT), 8);
     EXPECT_EQ(Send(C(IDC_HRD_INTERVAL), CB_GETCOUNT), 8);
+}
+
+TEST_F(Shell, KeyboardReachesEveryPageAndControl) {
+    Launch();
+    SetForegroundWindow(app.window);
+    auto focusBecomes = [&](int id) {
+        if (WaitUntil([&] { return FocusOf(app.window) == C(id); }, 5s))
+            return true;
+        ADD_FAILURE() << "focus on " << GetDlgCtrlID(FocusOf(app.window)) << ", not " << id;
+        return false;
+    };
+    ASSERT_TRUE(focusBecomes(IDC_TAB));
+    const int firstOf[] = {IDC_VLM_ENABLE,     IDC_WP_ENABLE, IDC_UDP_ENABLE, IDC_HRD_ENABLE, 0,
+                           IDC_START_MINIMIZED};
+    const struct {
+        std::vector<WORD> keys;
+        int page;
+    } steps[] = {
+        {{VK_CONTROL, VK_PRIOR}, kAppPage},
+        {{VK_CONTROL, VK_TAB}, kHostedPage},
+        {{VK_CONTROL, VK_NEXT}, kWpPage},
+        {{VK_CONTROL, VK_SHIFT, VK_TAB}, kHostedPage},
+        {{VK_RIGHT}, kWpPage},
+        /* on the tabs */ {{VK_CONTROL, VK_NEXT}, kUdpPage},
+    };
+    for (const auto& step : steps) {
+        PressKeys(step.keys);
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                return Send(C(IDC_TAB), TCM_GETCURSEL) == step.page &&
+                       HasVisibleStyle(C(firstOf[step.page]));
+            },
+            5s))
+            << "wanted page " << step.page;
+    }
+    // Tab goes round the visible page top to bottom, the buttons and back to the tabs.
+    for (int id : {IDC_UDP_ENABLE, IDC_UDP_IP, IDC_UDP_PORT, IDC_SAVE, IDC_EXIT, IDC_TAB}) {
+        PressKeys({VK_TAB});
+        ASSERT_TRUE(focusBecomes(id));
+    }
+    PressKeys({VK_SHIFT, VK_TAB});
+    EXPECT_TRUE(focusBecomes(IDC_EXIT));
+    PressKeys({VK_SHIFT, VK_TAB});
+    EXPECT_TRUE(focusBecomes(IDC_SAVE));
+    PressKeys({VK_SPACE}); // a button works from the keyboard too
+    HWND box = WaitForMessageBox(app, L"Corvane");
+    ASSERT_NE(box, nullptr);
+    ASSERT_TRUE(AnswerMessageBox(box, IDOK));
+    // Leaving a page whose control has the focus hands it to the tabs.
+    EXPECT_TRUE(focusBecomes(IDC_SAVE));
+    PressKeys({VK_TAB});
+    PressKeys({VK_TAB});
+    PressKeys({VK_TAB});
+    ASSERT_TRUE(focusBecomes(IDC_UDP_ENABLE));
+    PressKeys({VK_CONTROL, VK_TAB});
+    EXPECT_TRUE(focusBecomes(IDC_TAB));
+    EXPECT_EQ(Send(C(IDC_TAB), TCM_GETCURSEL), kHrdPage);
 }
 
 TEST_F(Shell, BoxesShowTheSettingsAndSaveWritesWhatTheyHold) {
@@ -357,7 +457,8 @@ TEST_F(Shell, UdpFeedsLiveStatusUntilTestModeOrTheBoxStopsIt) {
     EXPECT_EQ(TextOf(UdpLine()), listening); // a live update leaves the status alone
 
     Toggle(IDC_TEST_MODE);
-    EXPECT_EQ(TextOf(UdpLine()), L"Test mode ON \u2014 ignoring UDP");
+    const std::wstring testing = L"Test mode ON \u2014 ignoring UDP";
+    EXPECT_EQ(TextOf(UdpLine()), testing);
     const Texts rest = {L"QQ1ABC", L"CQ WW DX", L"N0CALL", L"TEST", L"Test N1MM", L"-", L"-"};
     Texts first = {L"14.074", L"20m", L"FT8", L"Is calling"},
           second = {L"7.130", L"40m", L"SSB", L"Is searching"};
@@ -367,6 +468,8 @@ TEST_F(Shell, UdpFeedsLiveStatusUntilTestModeOrTheBoxStopsIt) {
     ExpectLive(second, 6s);
     ASSERT_TRUE(SendDatagram(port, datagram)); // dropped while the demo runs
     EXPECT_FALSE(WaitUntil([&] { return LiveValue(0) == L"3.522"; }, 1500ms));
+    ASSERT_TRUE(Save()); // the restarted listener's reports leave the demo's line alone
+    EXPECT_FALSE(WaitUntil([&] { return TextOf(UdpLine()) != testing; }, 1s)) << TextOf(UdpLine());
     Toggle(IDC_TEST_MODE);
     EXPECT_EQ(TextOf(UdpLine()), listening);
 
@@ -469,6 +572,10 @@ TEST_F(Shell, StartedMinimisedRunsHiddenAndASecondCopyRestoresIt) {
     LaunchListening(L"app.start_minimized=1");
     EXPECT_FALSE(IsWindowVisible(app.window));
     EXPECT_TRUE(IsChecked(C(IDC_START_MINIMIZED)));
+    // A restarted shell has lost the icon, and says so to every window.
+    ASSERT_TRUE(TrayIcon(app.window, NIM_DELETE));
+    PostMessageW(app.window, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    EXPECT_TRUE(WaitUntil([&] { return TrayIcon(app.window, NIM_MODIFY); }, 5s));
 
     AppProcess second;
     ASSERT_TRUE(second.Start(false));
