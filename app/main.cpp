@@ -3,14 +3,15 @@
 
 #include <commctrl.h>
 
-#include "app/control_ids.h"
 #include "app/lifecycle.h"
+#include "app/main_window_layout.h"
 #include "app/startup_registration.h"
 #include "app/ui_state.h"
 #include "core/settings.h"
 #include "platform/net.h"
 #include "platform/win32/window_targets.h"
 #include "posting/poster_worker.h"
+#include "resources/resource.h"
 #include "sources/hrd/hrd_poller.h"
 #include "sources/udp/test_mode.h"
 #include "sources/udp/udp_listener.h"
@@ -38,6 +39,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     ui.appIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP_ICON), IMAGE_ICON,
                                                0, 0, LR_DEFAULTSIZE | LR_SHARED));
     RegisterMainWindowClass(instance);
+    ui.taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
     UpdateDpi(nullptr);
 
     // WM_CREATE builds the controls and starts the workers inside this call.
@@ -50,6 +52,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 
     MSG message = {};
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (HandlePageKey(message))
+            continue;
         if (!IsDialogMessageW(window, &message)) { // Tab and Shift+Tab between the controls
             TranslateMessage(&message);
             DispatchMessageW(&message);

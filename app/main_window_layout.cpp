@@ -2,12 +2,12 @@
 
 #include <commctrl.h>
 
-#include "app/control_ids.h"
 #include "app/lifecycle.h"
 #include "app/startup_registration.h"
 #include "app/ui_state.h"
 #include "core/settings.h"
 #include "platform/win32/window_targets.h"
+#include "resources/resource.h"
 
 namespace {
 
@@ -73,9 +73,35 @@ struct PageBuilder {
     }
 };
 
+// The six titles are wider than the control at the default padding: narrow the padding, then the
+// font, until the last tab (with the 2 pixels the selected one grows by) ends inside.
+void FitTabs() {
+    RECT client = {};
+    GetClientRect(ui.tabControl, &client);
+    for (int height = 12; height >= 9; --height) {
+        HFONT font = height == 12 ? ui.uiFont : CreateUiFont(height);
+        SendMessageW(ui.tabControl, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        if (ui.tabFont)
+            DeleteObject(ui.tabFont);
+        ui.tabFont = font == ui.uiFont ? nullptr : font;
+        for (int padding = 6; padding >= 2; --padding) {
+            SendMessageW(ui.tabControl, TCM_SETPADDING, 0,
+                         MAKELPARAM(ScaleForDpi(padding), ScaleForDpi(3)));
+            SendMessageW(ui.tabControl, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+            RECT last = {};
+            SendMessageW(ui.tabControl, TCM_GETITEMRECT, kPageCount - 1,
+                         reinterpret_cast<LPARAM>(&last));
+            if (last.right + ScaleForDpi(2) <= client.right)
+                return;
+        }
+    }
+}
+
 void BuildTabControl(HWND window) {
+    // A tab stop, so the keyboard reaches the pages too.
     ui.tabControl = CreateControl(window, 0, WC_TABCONTROLW, L"",
-                                  WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 8, 8, 444, 360, IDC_TAB);
+                                  WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_TABSTOP, 8, 8, 444,
+                                  360, IDC_TAB);
     for (int index = 0; index < kPageCount; ++index) {
         TCITEMW item = {};
         item.mask = TCIF_TEXT;
@@ -83,6 +109,7 @@ void BuildTabControl(HWND window) {
         SendMessageW(ui.tabControl, TCM_INSERTITEMW, index, reinterpret_cast<LPARAM>(&item));
     }
     SendMessageW(ui.tabControl, TCM_SETCURSEL, 0, 0);
+    FitTabs();
 }
 
 // Pages 0 and 1 differ in their ids, the enable text, the URL row and the shortest interval.
@@ -125,9 +152,10 @@ void BuildUdpPage(HWND window) {
         window, IDC_UDP_ENABLE, L"Enable UDP receiver (N1MM / MiniBook / Log4OM)", 24, 48, 400));
     page.Label(L"UDP IP", 24, 78, 110, 18);
     ui.udpAddressEdit = page.Add(CreateEdit(window, IDC_UDP_IP, 150, 76, 140, 22, 0));
-    page.Label(L"0.0.0.0  = listen on ALL interfaces (loopback + network broadcasts)", 24, 102, 430,
+    // 420 wide rather than 430, so they end inside the tab control's border.
+    page.Label(L"0.0.0.0  = listen on ALL interfaces (loopback + network broadcasts)", 24, 102, 420,
                16);
-    page.Label(L"127.0.0.1 = this PC only (loopback \u2014 no network broadcasts)", 24, 120, 430,
+    page.Label(L"127.0.0.1 = this PC only (loopback \u2014 no network broadcasts)", 24, 120, 420,
                16);
     page.Label(L"UDP Port", 24, 146, 110, 18);
     ui.udpPortEdit = page.Add(CreateEdit(window, IDC_UDP_PORT, 150, 144, 90, 22, ES_NUMBER));
@@ -230,9 +258,9 @@ std::wstring HostOfUrl(const std::wstring& url) {
     return url.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
 }
 
-HFONT CreateUiFont() {
-    return CreateFontW(-ScaleForDpi(12), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+HFONT CreateUiFont(int height) {
+    return CreateFontW(-ScaleForDpi(height), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                       DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
                        DEFAULT_PITCH | FF_DONTCARE, L"Segoe UI");
 }
 
@@ -263,6 +291,9 @@ void BuildMainWindowControls(HWND window) {
     BuildApplicationPage(window);
     CreateButton(window, IDC_SAVE, L"Save settings", 250, 378, 110, 26);
     CreateButton(window, IDC_EXIT, L"Exit", 372, 378, 80, 26);
+    // Beneath the page, so a repaint of the tabs alone does not blank it. Tab moves through the
+    // z-order, which now runs page, Save, Exit and round to the tabs.
+    SetWindowPos(ui.tabControl, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     FillFromSettings();
     ShowTabPage(0);
 }
@@ -271,4 +302,50 @@ void ShowTabPage(int index) {
     for (int page = 0; page < kPageCount; ++page)
         for (HWND control : ui.tabPages[page])
             ShowWindow(control, page == index ? SW_SHOW : SW_HIDE);
+}
+
+HBRUSH PageBrush() {
+    if (ui.pageBrush)
+        return ui.pageBrush;
+    RECT area = {};
+    GetClientRect(ui.tabControl, &area);
+    HDC screen = GetDC(ui.tabControl);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP picture = CreateCompatibleBitmap(screen, area.right, area.bottom);
+    HGDIOBJ previous = SelectObject(memory, picture);
+    // Classic tab controls leave the page unpainted; it then shows the dialog face.
+    FillRect(memory, &area, GetSysColorBrush(COLOR_BTNFACE));
+    SendMessageW(ui.tabControl, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory),
+                 PRF_CLIENT | PRF_ERASEBKGND);
+    RECT page = area;
+    SendMessageW(ui.tabControl, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&page));
+    const COLORREF colour = GetPixel(memory, (page.left + page.right) / 2, page.bottom - 4);
+    SelectObject(memory, previous);
+    DeleteObject(picture);
+    DeleteDC(memory);
+    ReleaseDC(ui.tabControl, screen);
+    if (colour != CLR_INVALID)
+        ui.pageBrush = CreateSolidBrush(colour);
+    return ui.pageBrush ? ui.pageBrush : GetSysColorBrush(COLOR_BTNFACE);
+}
+
+bool HandlePageKey(const MSG& message) {
+    HWND window = mainWindow.load();
+    if (message.message != WM_KEYDOWN || GetKeyState(VK_CONTROL) >= 0 ||
+        (message.hwnd != window && !IsChild(window, message.hwnd)))
+        return false;
+    int step = 0;
+    if (message.wParam == VK_TAB)
+        step = GetKeyState(VK_SHIFT) < 0 ? -1 : 1;
+    else if (message.wParam == VK_NEXT)
+        step = 1;
+    else if (message.wParam == VK_PRIOR)
+        step = -1;
+    if (step == 0)
+        return false;
+    const int current = static_cast<int>(SendMessageW(ui.tabControl, TCM_GETCURSEL, 0, 0));
+    const int next = (current + step + kPageCount) % kPageCount;
+    SendMessageW(ui.tabControl, TCM_SETCURSEL, next, 0);
+    ShowTabPage(next);
+    return true;
 }

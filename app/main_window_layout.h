@@ -17,8 +17,14 @@ int IntervalSelection(const std::vector<IntervalChoice>& choices, int current);
 // The host part of a URL ("https://host:port/path" gives "host").
 std::wstring HostOfUrl(const std::wstring& url);
 
-HFONT CreateUiFont();
+// Segoe UI of the given pixel height at 96 DPI.
+HFONT CreateUiFont(int height = 12);
 HWND CreateIntervalBox(HWND parent, int id, int x, int y, int current, int minimum);
 // Creates and fills every control; runs once at WM_CREATE, after the font exists.
 void BuildMainWindowControls(HWND window);
 void ShowTabPage(int index);
+// The brush that paints like the tab page, made on first use from what the tab control draws.
+HBRUSH PageBrush();
+// Ctrl+Tab, Ctrl+Shift+Tab, Ctrl+Page Down and Ctrl+Page Up change the page; true when the
+// message was one of them.
+bool HandlePageKey(const MSG& message);

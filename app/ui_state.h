@@ -13,6 +13,10 @@ struct UiState {
     HICON appIcon = nullptr; // shared resource, never destroyed
     bool trayIconAdded = false;
     HFONT uiFont = nullptr;
+    HFONT tabFont = nullptr;    // a smaller uiFont for the tabs, when theirs does not fit
+    HBRUSH pageBrush = nullptr; // the tab page's own colour, behind labels and check boxes
+    UINT taskbarCreated = 0;    // the shell's "TaskbarCreated" message
+    HWND lastFocus = nullptr;   // the control that had the focus when the window went inactive
 
     HWND tabControl = nullptr;
 

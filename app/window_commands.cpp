@@ -2,7 +2,6 @@
 
 #include <commctrl.h>
 
-#include "app/control_ids.h"
 #include "app/lifecycle.h"
 #include "app/main_window_layout.h"
 #include "app/startup_registration.h"
@@ -12,6 +11,7 @@
 #include "core/station_snapshot.h"
 #include "platform/win32/window_targets.h"
 #include "posting/poster_worker.h"
+#include "resources/resource.h"
 #include "sources/hrd/hrd_poller.h"
 #include "sources/udp/test_mode.h"
 #include "sources/udp/udp_listener.h"
@@ -19,6 +19,17 @@
 namespace {
 
 const wchar_t* const kTestModeText = L"Test mode ON \u2014 ignoring UDP";
+
+template <typename Handle> void DeleteGdiObject(Handle& object) {
+    if (object)
+        DeleteObject(object);
+    object = nullptr;
+}
+
+// While the demo runs, the UDP line says so, whatever the listener reports.
+void SetUdpLine(const wchar_t* text) {
+    SetWindowTextW(ui.udpStatusLabel, testModeRunning.load() ? kTestModeText : text);
+}
 
 int UdpPortFromBox() {
     return PortFromText(WindowText(ui.udpPortEdit), kDefaultUdpPort);
@@ -41,14 +52,14 @@ void OnCreate(HWND window) {
     if (settings.udpEnabled)
         StartUdpListener();
     else
-        SetWindowTextW(ui.udpStatusLabel, L"Stopped");
+        SetUdpLine(L"Stopped");
     if (settings.hrdEnabled)
         StartHrdPoller();
 }
 
 void OnUdpEnableClicked() {
     if (IsChecked(ui.udpEnableBox)) {
-        SetWindowTextW(ui.udpStatusLabel, L"Starting...");
+        SetUdpLine(L"Starting...");
         StartUdpListener();
     } else {
         StopUdpListener();
@@ -91,7 +102,7 @@ void OnSave(HWND window) {
 
     if (settings.udpEnabled) {
         if (!udpWasRunning) {
-            SetWindowTextW(ui.udpStatusLabel, L"Starting...");
+            SetUdpLine(L"Starting...");
             StartUdpListener();
         } else {
             // A changed address or port only takes effect in a new listener.
@@ -192,8 +203,7 @@ void RefreshLiveStatus() {
 }
 
 void SetUdpStatusText(int state, int port) {
-    SetWindowTextW(ui.udpStatusLabel,
-                   FormatUdpStatusText(state, WindowText(ui.udpAddressEdit), port).c_str());
+    SetUdpLine(FormatUdpStatusText(state, WindowText(ui.udpAddressEdit), port).c_str());
 }
 
 void ApplySettingsFromControls() {
@@ -226,12 +236,26 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         OnCreate(window);
         return 0;
     case WM_DESTROY:
-        if (ui.uiFont) {
-            DeleteObject(ui.uiFont);
-            ui.uiFont = nullptr;
-        }
+        DeleteGdiObject(ui.uiFont);
+        DeleteGdiObject(ui.tabFont);
+        DeleteGdiObject(ui.pageBrush);
         PostQuitMessage(0);
         return 0;
+    case WM_ACTIVATE: // like a dialog, give the focus back where it was
+        if (LOWORD(wParam) == WA_INACTIVE && IsChild(window, GetFocus()))
+            ui.lastFocus = GetFocus();
+        break;
+    case WM_SETFOCUS: {
+        HWND last = ui.lastFocus;
+        ui.lastFocus = nullptr;
+        SetFocus(IsChild(window, last) && IsWindowVisible(last) ? last : ui.tabControl);
+        return 0;
+    }
+    case WM_THEMECHANGED:
+    case WM_SYSCOLORCHANGE: // the page may have a new colour
+        DeleteGdiObject(ui.pageBrush);
+        InvalidateRect(window, nullptr, TRUE);
+        break;
     case WM_CLOSE: // closing only hides; the exit confirmation is the way out
         ShowWindow(mainWindow.load(), SW_HIDE);
         return 0;
@@ -250,9 +274,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_COMMAND:
         OnCommand(window, LOWORD(wParam));
         return 0;
-    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORSTATIC: // labels and check boxes stand on the tab page, not the dialog face
         SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
-        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+        return reinterpret_cast<LRESULT>(PageBrush());
     case WM_TRAYICON:
         if (LOWORD(lParam) == WM_LBUTTONDBLCLK)
             RestoreMainWindow();
@@ -269,6 +293,12 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         OnPostResult(wParam, lParam);
         return 0;
     default:
+        if (message != 0 && message == ui.taskbarCreated) {
+            // A restarted shell has forgotten the icon.
+            ui.trayIconAdded = false;
+            AddTrayIcon();
+            return 0;
+        }
         break;
     }
     return DefWindowProcW(window, message, wParam, lParam);

@@ -28,6 +28,7 @@ bash tests/release/check_release.sh
 # Wine in a fresh prefix of its own, with a virtual display for the window tests.
 export WINEPREFIX
 WINEPREFIX=$(mktemp -d /tmp/corvane-wine.XXXXXX)
+export CORVANE_THROWAWAY_PREFIX=$WINEPREFIX # the window tests may wipe this profile, no other
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 Xvfb :77 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!

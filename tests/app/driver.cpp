@@ -1,5 +1,8 @@
 #include "tests/app/driver.h"
 
+#include "resources/resource.h"
+#include "tests/app/throwaway_profile.h"
+
 #include <winsock2.h>
 
 #include <commctrl.h>
@@ -7,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
+#include <shellapi.h>
 #include <shlobj.h>
 #include <thread>
 
@@ -114,6 +118,8 @@ std::wstring StartupShortcutFile() {
 }
 
 void ResetUserState() {
+    if (!ThrowawayProfile())
+        return;
     for (const wchar_t* name :
          {L"settings.ini", L"corvane-udp-last.xml", L"corvane-hrd-controls.txt"})
         DeleteFileW((DataFolderPath() + L"\\" + name).c_str());
@@ -122,6 +128,8 @@ void ResetUserState() {
 }
 
 void WriteSettings(const IniValues& values) {
+    if (!ThrowawayProfile())
+        return;
     CreateDirectoryW(DataFolderPath().c_str(), nullptr);
     for (const auto& entry : values)
         WritePrivateProfileStringW(entry.first.first.c_str(), entry.first.second.c_str(),
@@ -169,6 +177,8 @@ void AppProcess::Release() {
 bool AppProcess::Start(bool waitForWindow) {
     StartSafetyNets();
     Release();
+    if (!ThrowawayProfile())
+        return false;
     const std::wstring exe = AppExePath();
     std::wstring commandLine = L"\"" + exe + L"\"";
     STARTUPINFOW startup = {};
@@ -189,7 +199,7 @@ bool AppProcess::Start(bool waitForWindow) {
     return WaitUntil(
         [this] {
             window = FindProcessWindow(processId, L"CorvaneWndClass");
-            return window && GetDlgItem(window, 1041) && IsWindowEnabled(window);
+            return window && GetDlgItem(window, IDC_EXIT) && IsWindowEnabled(window);
         },
         30s);
 }
@@ -285,9 +295,57 @@ std::vector<std::wstring> TabTexts(const AppProcess& app, HWND tab) {
 }
 
 bool SelectTab(const AppProcess& app, int index) {
-    HWND tab = app.Control(1000);
+    HWND tab = app.Control(IDC_TAB);
     Send(tab, TCM_SETCURFOCUS, index);
     return Send(tab, TCM_GETCURSEL) == index;
+}
+
+bool SendWithBuffer(const AppProcess& app, HWND window, UINT message, WPARAM wParam, void* data,
+                    std::size_t size) {
+    void* remote = VirtualAllocEx(app.process, nullptr, size, MEM_COMMIT, PAGE_READWRITE);
+    const bool done = remote && WriteProcessMemory(app.process, remote, data, size, nullptr) &&
+                      (Send(window, message, wParam, reinterpret_cast<LPARAM>(remote)), true) &&
+                      ReadProcessMemory(app.process, remote, data, size, nullptr);
+    if (remote)
+        VirtualFreeEx(app.process, remote, 0, MEM_RELEASE);
+    return done;
+}
+
+HWND FocusOf(HWND window) {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof(info);
+    return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) ? info.hwndFocus
+                                                                              : nullptr;
+}
+
+void PressKeys(const std::vector<WORD>& keys) {
+    std::vector<INPUT> inputs(keys.size() * 2);
+    std::size_t at = 0;
+    for (WORD key : keys) {
+        inputs[at].ki.wVk = inputs[inputs.size() - 1 - at].ki.wVk = key;
+        inputs[inputs.size() - 1 - at].ki.dwFlags = KEYEVENTF_KEYUP;
+        ++at;
+    }
+    for (INPUT& input : inputs)
+        input.type = INPUT_KEYBOARD;
+    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+COLORREF ScreenPixel(HWND window, int x, int y) {
+    POINT at = {x, y};
+    ClientToScreen(window, &at);
+    HDC screen = GetDC(nullptr);
+    const COLORREF color = GetPixel(screen, at.x, at.y);
+    ReleaseDC(nullptr, screen);
+    return color;
+}
+
+bool TrayIcon(HWND window, DWORD action) {
+    NOTIFYICONDATAW icon = {};
+    icon.cbSize = sizeof(icon);
+    icon.hWnd = window;
+    icon.uID = 1;
+    return Shell_NotifyIconW(action, &icon) != FALSE;
 }
 
 std::vector<HWND> VisibleLabels(HWND window) {

@@ -75,6 +75,19 @@ std::vector<std::wstring> TabTexts(const AppProcess& app, HWND tab);
 // Selects a tab the way a user does, so the window hears of the change.
 bool SelectTab(const AppProcess& app, int index);
 
+// Sends a message whose lParam points at `size` bytes, copied into the program and back.
+bool SendWithBuffer(const AppProcess& app, HWND window, UINT message, WPARAM wParam, void* data,
+                    std::size_t size);
+// The control that has the keyboard focus in the window's thread.
+HWND FocusOf(HWND window);
+// Presses the keys in order and lets them go in reverse, as one chord.
+void PressKeys(const std::vector<WORD>& keys);
+// What the screen shows at a point of the window's client area.
+COLORREF ScreenPixel(HWND window, int x, int y);
+// Shell_NotifyIconW on the window's tray icon 1 with no data: NIM_MODIFY changes nothing and
+// tells whether the shell holds it, NIM_DELETE takes it away.
+bool TrayIcon(HWND window, DWORD action);
+
 // Static labels with the visible style, top to bottom and left to right.
 std::vector<HWND> VisibleLabels(HWND window);
 

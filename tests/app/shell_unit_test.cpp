@@ -1,5 +1,5 @@
 // The shell's own logic in-process: DPI scaling, status texts, interval lists, and the
-// start-at-logon registration against the real registry of this (Wine) user.
+// start-at-logon registration against the registry of a throwaway (Wine) user.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -11,6 +11,7 @@
 #include "app/startup_registration.h"
 #include "app/status_texts.h"
 #include "app/ui_state.h"
+#include "tests/app/throwaway_profile.h"
 
 namespace {
 
@@ -92,12 +93,15 @@ void RemoveRun() {
 class StartWithWindows : public testing::Test {
   protected:
     void SetUp() override {
+        ASSERT_TRUE(ThrowawayProfile()) << kThrowawayRefusal;
         shortcut = StartupShortcutPath();
         ASSERT_FALSE(shortcut.empty());
         Clear();
     }
     void TearDown() override { Clear(); }
     void Clear() {
+        if (!ThrowawayProfile())
+            return;
         RemoveRun();
         DeleteFileW(shortcut.c_str());
     }

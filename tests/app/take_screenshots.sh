@@ -13,6 +13,7 @@ mkdir -p "$out"
 shots=$(mktemp -d /tmp/corvane-shots.XXXXXX)
 export WINEPREFIX
 WINEPREFIX=$(mktemp -d /tmp/corvane-shots-wine.XXXXXX)
+export CORVANE_THROWAWAY_PREFIX=$WINEPREFIX
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=$display
 Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
@@ -28,7 +29,8 @@ wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 640x500 /f >/d
 wineserver -w || true
 
 CORVANE_APP_EXE="$build/app/Corvane.exe" CORVANE_SCREENSHOT_DIR="$shots" \
-  timeout 300 wine "$build/tests/app/shell_e2e_tests.exe" --gtest_filter=Shell.Screenshots
+  timeout 300 wine "$build/tests/app/shell_e2e_tests.exe" --gtest_also_run_disabled_tests \
+    --gtest_filter=Shell.DISABLED_Screenshots
 for picture in "$shots"/*.bmp; do
   convert "$picture" -strip "$out/$(basename "${picture%.bmp}").png"
 done
