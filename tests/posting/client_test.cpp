@@ -80,7 +80,7 @@ TEST(PostClient, SendsExactlyTheRequestTheDashboardExpects) {
         {L"/", L"ABC-123", "/?station_update=ABC-123"},
         {L"/blog/wp//", L"7", "/blog/wp/?station_update=7"},
         {L"", L"my id", "/?station_update=my%20id"},
-        {L"", L"a&b=c", "/?station_update=a&b=c"},
+        {L"", L"DASH1&api_key=X&freq=0", "/?station_update=DASH1%26api_key%3DX%26freq%3D0"},
     };
     for (const auto& [path, id, target] : cases) {
         DashboardSink sink;
