@@ -3,10 +3,12 @@
 // program, and is driven by UDP datagrams on loopback like a logger would drive it.
 //
 //   front_end_cost latency CORVANE CONTACT_FILE [COUNT [IDLE_SECONDS]]
-//       COUNT datagrams (default 1000), each a copy of the contact message in CONTACT_FILE with a
+//       COUNT datagrams (default 100), each a copy of the contact message in CONTACT_FILE with a
 //       new call: the time from sending it to the sink holding the POST that carries that call.
-//       The WP dashboard is the only one enabled, interval 1. Then IDLE_SECONDS (default 0) of
-//       idle cost of the same process, after the work.
+//       Each is sent a second after the last post, when the poster's floor lets a new call go at
+//       once. The WP dashboard is the only one enabled, interval 1. Then a burst: 1,000 such
+//       datagrams about a millisecond apart, and how many posts they made. Then IDLE_SECONDS
+//       (default 0) of idle cost of the same process, after the work.
 //   front_end_cost idle CORVANE [SECONDS]
 //       SECONDS (default 60) of a freshly started front end with UDP listening and both
 //       dashboards enabled, receiving nothing: CPU time, wake-ups, resident memory.
@@ -405,12 +407,15 @@ int Latency(const std::string& program, const std::string& contactFile, int coun
     if (sender == kInvalidSocket)
         Fail("no UDP sender");
 
-    constexpr int kWarmUp = 20; // the first posts load libcurl's and OpenSSL's innards
+    constexpr int kWarmUp = 5; // the first posts warm up the caches and the allocator
+    constexpr auto kPostFloor = std::chrono::milliseconds(1000 + 20);
     std::vector<double> micros;
     double first = 0;
     for (int n = 0; n < kWarmUp + count; ++n) {
         const std::string call = CallNumber(n);
         const std::string datagram = WithCall(contact, call);
+        if (n > 0)
+            std::this_thread::sleep_for(kPostFloor); // pacing, so the floor holds nothing back
         const Clock::time_point sent = Clock::now();
         if (SocketSend(sender, datagram.data(), static_cast<int>(datagram.size())) !=
             static_cast<int>(datagram.size()))
@@ -435,6 +440,32 @@ int Latency(const std::string& program, const std::string& contactFile, int coun
         if (!front.WaitForLines("WP Dashboard: Last post: OK", n + 1, std::chrono::seconds(5)))
             Fail("post " + std::to_string(n) + " was not reported OK");
     }
+    // A burst of new calls, about a thousand a second as a logger replaying its log sends them:
+    // the poster's floor keeps it to about one post a second, the last one carrying the newest
+    // call. (Paced, so that the socket drops none of them.)
+    constexpr int kBurst = 1000;
+    const std::size_t postsBeforeBurst = arrivals.size();
+    const Clock::time_point burstStart = Clock::now();
+    for (int n = 0; n < kBurst; ++n) {
+        const std::string datagram = WithCall(contact, CallNumber(kWarmUp + count + n));
+        SocketSend(sender, datagram.data(), static_cast<int>(datagram.size()));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    const double burstSeconds = std::chrono::duration<double>(Clock::now() - burstStart).count();
+    // Over once no post has come for 2.5 s (the floor is 1 s; a datagram the socket dropped
+    // is no failure here).
+    bool lastCallPosted = false;
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (std::size_t seen = 0; seen != arrivals.size();) {
+            seen = arrivals.size();
+            arrived.wait_for(lock, std::chrono::milliseconds(2500),
+                             [&] { return arrivals.size() != seen; });
+        }
+        lastCallPosted =
+            arrivals.back().body.find("&call=" + CallNumber(kWarmUp + count + kBurst - 1) + "&") !=
+            std::string::npos;
+    }
     CloseSocket(sender);
 
     std::vector<double> sorted = micros;
@@ -450,7 +481,11 @@ int Latency(const std::string& program, const std::string& contactFile, int coun
     std::printf("p90_us %.0f\n", percentile(90));
     std::printf("p99_us %.0f\n", percentile(99));
     std::printf("max_us %.0f\n", sorted.back());
-    std::printf("posts %zu\n", arrivals.size());
+    std::printf("posts %zu\n", postsBeforeBurst);
+    std::printf("burst_datagrams %d\n", kBurst);
+    std::printf("burst_send_s %.3f\n", burstSeconds);
+    std::printf("burst_posts %zu\n", arrivals.size() - postsBeforeBurst);
+    std::printf("burst_last_call_posted %d\n", lastCallPosted ? 1 : 0);
     if (idleSeconds > 0)
         MeasureIdle(front, idleSeconds, "after_");
     const std::size_t postsBefore = arrivals.size();

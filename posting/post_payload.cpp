@@ -2,19 +2,6 @@
 
 #include "platform/text.h"
 
-std::wstring BuildStationUpdateUrl(const std::wstring& baseUrl, const std::wstring& dashboardId) {
-    std::wstring url = baseUrl;
-    while (!url.empty() && (url.back() == L'/' || url.back() == L'\\'))
-        url.pop_back();
-    url += L"/?station_update=";
-    url += dashboardId;
-    return url;
-}
-
-std::string ToUtf8(const std::wstring& text) {
-    return WideToUtf8(text);
-}
-
 namespace {
 
 bool IsUnreserved(unsigned char c) {
@@ -22,9 +9,7 @@ bool IsUnreserved(unsigned char c) {
            c == '.' || c == '_' || c == '~';
 }
 
-} // namespace
-
-std::string FormEncode(const std::string& bytes) {
+std::string PercentEncode(const std::string& bytes, bool spaceAsPlus) {
     static const char kHex[] = "0123456789ABCDEF";
     std::string encoded;
     encoded.reserve(bytes.size() * 3);
@@ -32,7 +17,7 @@ std::string FormEncode(const std::string& bytes) {
         const auto c = static_cast<unsigned char>(byte);
         if (IsUnreserved(c)) {
             encoded += static_cast<char>(c);
-        } else if (c == ' ') {
+        } else if (c == ' ' && spaceAsPlus) {
             encoded += '+';
         } else {
             encoded += '%';
@@ -41,6 +26,26 @@ std::string FormEncode(const std::string& bytes) {
         }
     }
     return encoded;
+}
+
+} // namespace
+
+std::wstring BuildStationUpdateUrl(const std::wstring& baseUrl, const std::wstring& dashboardId) {
+    std::wstring url = baseUrl;
+    while (!url.empty() && (url.back() == L'/' || url.back() == L'\\'))
+        url.pop_back();
+    url += L"/?station_update=";
+    const std::string id = PercentEncode(ToUtf8(dashboardId), false);
+    url.append(id.begin(), id.end()); // ASCII only
+    return url;
+}
+
+std::string ToUtf8(const std::wstring& text) {
+    return WideToUtf8(text);
+}
+
+std::string FormEncode(const std::string& bytes) {
+    return PercentEncode(bytes, true);
 }
 
 void AppendFormField(std::string& body, const char* name, const std::wstring& value) {

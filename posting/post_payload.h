@@ -6,7 +6,8 @@
 #include "core/station_snapshot.h"
 
 // The base URL without any trailing slashes or backslashes, then "/?station_update=" and the
-// dashboard ID as it is (never form-encoded, never trimmed).
+// dashboard ID percent-encoded as a query value (so it can never add parameters of its own; an
+// ordinary ID of letters, digits and "-._~" stays as it is). The ID is never trimmed.
 std::wstring BuildStationUpdateUrl(const std::wstring& baseUrl, const std::wstring& dashboardId);
 
 // The form, ASCII only: 14 pairs for one radio, 21 for two, "api_key" always last.

@@ -12,6 +12,9 @@ using Clock = std::chrono::steady_clock;
 
 constexpr auto kWakeInterval = std::chrono::milliseconds(200);
 constexpr auto kInitialBacklog = std::chrono::seconds(3600);
+// A burst of new calls (a contest log replayed, a logger gone wild) must not become a burst of
+// posts, each carrying the API key: the newest state goes out once the floor has passed.
+constexpr auto kPostFloor = std::chrono::seconds(1);
 
 std::thread posterThread;
 
@@ -66,9 +69,10 @@ void RunPosterPass(PosterState& state, const SnapshotRead& read) {
         if (!target.enabled || read.version == last.lastVersion)
             continue;
         const bool newCall = !read.snapshot.call.empty() && read.snapshot.call != last.lastCall;
-        if (!newCall &&
-            posterClock.load()() - last.lastPostTime < std::chrono::seconds(target.intervalSeconds))
-            continue; // looked at again on every pass until the interval has passed
+        const auto since = posterClock.load()() - last.lastPostTime;
+        if (since < kPostFloor ||
+            (!newCall && since < std::chrono::seconds(target.intervalSeconds)))
+            continue; // looked at again on every pass until the floor or interval has passed
 
         const bool delivered =
             posterTransport.load()(read.snapshot, target.url, target.dashboardId, target.apiKey);

@@ -1,6 +1,7 @@
 #pragma once
 // The one thread that sends the station's status to the dashboards: a newly worked call at once,
-// anything else at most once per dashboard interval, nothing while nothing is written.
+// anything else at most once per dashboard interval, nothing while nothing is written, and never
+// two posts to one dashboard less than a second apart.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -28,8 +29,8 @@ struct PosterState {
 PosterState NewPosterState();
 
 // One look at both dashboards with one snapshot copy: for each enabled target that has not seen
-// this version, posts when the call is new or the interval has passed, records the attempt and
-// reports its result.
+// this version, posts when the call is new or the interval has passed (and in either case the last
+// post is at least a second old), records the attempt and reports its result.
 void RunPosterPass(PosterState& state, const SnapshotRead& read);
 
 // Seams for the tests: how a post goes out and what time it is. Change them only while the

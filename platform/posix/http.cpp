@@ -1,7 +1,6 @@
 #include "platform/http.h"
 
 #include <curl/curl.h>
-#include <dlfcn.h>
 
 #include <cctype>
 #include <chrono>
@@ -12,116 +11,112 @@
 
 namespace {
 
-constexpr long kConnectTimeoutMs = 2000;
-constexpr auto kStallLimit = std::chrono::milliseconds(2000);
-// Backstop for a server that trickles just fast enough to beat the stall check.
-constexpr long kWholeExchangeMs = 8000;
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kStep = std::chrono::milliseconds(kHttpStepTimeoutMs);
+// Backstops in case the step checks below come late: lookup, connect and TLS; all five steps.
+constexpr long kConnectBackstopMs = 3 * kHttpStepTimeoutMs + 500;
+constexpr long kWholeExchangeMs = 5 * kHttpStepTimeoutMs + 500;
 constexpr std::size_t kMaxHostLength = 255;
 constexpr std::size_t kMaxTargetLength = 1023;
 constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
 
-// libcurl is loaded at the first post, not at start: with the TLS and directory libraries it
-// brings it is most of the front end's resident memory, and a station that has not posted yet
-// (or never does) need not carry it. Loaded once and never unloaded.
-struct Curl {
-    decltype(&curl_global_init) globalInit = nullptr;
-    decltype(&curl_easy_init) init = nullptr;
-    decltype(&curl_easy_setopt) setopt = nullptr;
-    decltype(&curl_easy_getinfo) getinfo = nullptr;
-    decltype(&curl_easy_perform) perform = nullptr;
-    decltype(&curl_easy_cleanup) cleanup = nullptr;
-    decltype(&curl_slist_append) slistAppend = nullptr;
-    decltype(&curl_slist_free_all) slistFreeAll = nullptr;
-};
-
-template <typename Function> bool Bind(void* library, const char* name, Function& function) {
-    function = reinterpret_cast<Function>(dlsym(library, name));
-    return function != nullptr;
-}
-
-// nullptr when libcurl is not installed; every post then fails as one without a connection.
-const Curl* LoadCurl() {
-    static const Curl* const loaded = []() -> const Curl* {
-        void* library = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
-        if (!library)
-            return nullptr;
-        static Curl curl;
-        if (!Bind(library, "curl_global_init", curl.globalInit) ||
-            !Bind(library, "curl_easy_init", curl.init) ||
-            !Bind(library, "curl_easy_setopt", curl.setopt) ||
-            !Bind(library, "curl_easy_getinfo", curl.getinfo) ||
-            !Bind(library, "curl_easy_perform", curl.perform) ||
-            !Bind(library, "curl_easy_cleanup", curl.cleanup) ||
-            !Bind(library, "curl_slist_append", curl.slistAppend) ||
-            !Bind(library, "curl_slist_free_all", curl.slistFreeAll) ||
-            curl.globalInit(CURL_GLOBAL_DEFAULT) != CURLE_OK)
-            return nullptr;
-        return &curl;
-    }();
-    return loaded;
-}
-
 std::mutex trustMutex;
 std::string trustedPem;
 
-using Clock = std::chrono::steady_clock;
+bool CurlReady() {
+    static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    return ready;
+}
 
 struct Exchange {
-    const Curl* api = nullptr;
     CURL* curl = nullptr;
-    Clock::time_point lastActivity = Clock::now();
-    curl_off_t lastDown = 0;
+    bool secure = false;
+    curl_off_t bodySize = 0;
+    Clock::time_point start = Clock::now();
+    Clock::time_point lastMove = start; // the request's bytes last went out
     curl_off_t lastUp = 0;
+    bool sent = false;
+    Clock::time_point sentAt;
     std::size_t headerBytes = 0;
+    std::string location;
     int status = 0; // set once the final response's headers are complete
+
+    // Each step gets its own time, as WinHTTP's time-outs give it on Windows; curl's own connect
+    // time-out would share one between lookup, connect and TLS.
+    bool StepOverdue(Clock::time_point now, curl_off_t up) {
+        curl_off_t lookup = 0, connect = 0, tls = 0;
+        curl_easy_getinfo(curl, CURLINFO_NAMELOOKUP_TIME_T, &lookup);
+        curl_easy_getinfo(curl, CURLINFO_CONNECT_TIME_T, &connect);
+        curl_easy_getinfo(curl, CURLINFO_APPCONNECT_TIME_T, &tls);
+        const auto at = [this](curl_off_t micros) {
+            return start + std::chrono::microseconds(micros);
+        };
+        if (connect == 0 && tls == 0)
+            return now - (lookup == 0 ? start : at(lookup)) > kStep;
+        if (secure && tls == 0)
+            return now - at(connect) > kStep;
+        if (lastMove < at(secure ? tls : connect))
+            lastMove = at(secure ? tls : connect);
+        if (up != lastUp) {
+            lastUp = up;
+            lastMove = now;
+        }
+        if (up < bodySize)
+            return now - lastMove > kStep;
+        if (!sent) {
+            sent = true;
+            sentAt = now;
+        }
+        return now - sentAt > kStep; // the whole head of the answer, as on Windows
+    }
 };
+
+bool StartsWithNoCase(const char* text, std::size_t length, const char* prefix) {
+    const std::size_t n = std::strlen(prefix);
+    if (length < n)
+        return false;
+    for (std::size_t i = 0; i < n; ++i)
+        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i])
+            return false;
+    return true;
+}
 
 // The answer is in once the final response's headers end; its body is never read, so a huge or
 // endless body costs nothing. Endless headers are cut off.
 std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
     auto& exchange = *static_cast<Exchange*>(user);
     const std::size_t length = size * count;
-    exchange.lastActivity = Clock::now();
     exchange.headerBytes += length;
     if (exchange.headerBytes > kMaxHeaderBytes)
         return 0;
+    if (StartsWithNoCase(data, length, "http/")) {
+        exchange.location.clear(); // a new response begins
+    } else if (StartsWithNoCase(data, length, "location:")) {
+        std::string value(data + 9, length - 9);
+        const auto first = value.find_first_not_of(" \t");
+        const auto last = value.find_last_not_of(" \t\r\n");
+        exchange.location =
+            first == std::string::npos ? std::string() : value.substr(first, last - first + 1);
+    }
     const bool blank =
         (length == 2 && data[0] == '\r' && data[1] == '\n') || (length == 1 && data[0] == '\n');
     if (!blank)
         return length;
     long code = 0;
-    exchange.api->getinfo(exchange.curl, CURLINFO_RESPONSE_CODE, &code);
-    if (code >= 100 && code < 200)
-        return length; // an interim response; the real one follows
+    curl_easy_getinfo(exchange.curl, CURLINFO_RESPONSE_CODE, &code);
+    if (code < 200)
+        return length; // an interim response (or a proxy's tunnel answer); the real one follows
     exchange.status = static_cast<int>(code);
     return 0; // stop here: everything needed has arrived
 }
 
-// The send and receive time-outs: the exchange ends once nothing has moved for about 2 s. (curl's
-// low-speed limit averages over several seconds and would let a stall run far longer.)
-int OnProgress(void* user, curl_off_t, curl_off_t down, curl_off_t, curl_off_t up) {
-    auto& exchange = *static_cast<Exchange*>(user);
-    const Clock::time_point now = Clock::now();
-    if (down != exchange.lastDown || up != exchange.lastUp) {
-        exchange.lastDown = down;
-        exchange.lastUp = up;
-        exchange.lastActivity = now;
-    }
-    return now - exchange.lastActivity > kStallLimit ? 1 : 0;
+int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t up) {
+    return static_cast<Exchange*>(user)->StepOverdue(Clock::now(), up) ? 1 : 0;
 }
 
 std::size_t DiscardBody(char*, std::size_t size, std::size_t count, void*) {
     return size * count;
-}
-
-bool StartsWithNoCase(const std::string& text, const char* prefix) {
-    const std::size_t n = std::strlen(prefix);
-    if (text.size() < n)
-        return false;
-    for (std::size_t i = 0; i < n; ++i)
-        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i])
-            return false;
-    return true;
 }
 
 // Percent-escapes what may not stand in a request target as it is (spaces, controls, non-ASCII
@@ -143,14 +138,15 @@ std::string EscapeTarget(const std::string& target) {
 }
 
 // Splits like the Windows side: only http and https, a host of at most 255 characters, a target
-// of at most 1023; the target is everything from the first "/" after the host.
-bool PrepareUrl(const std::wstring& url, std::string& prepared) {
+// of at most 1023; the target is everything from the first "/" after the host. Credentials in the
+// URL are left out, as WinHTTP leaves them out.
+bool PrepareUrl(const std::wstring& url, std::string& prepared, bool& secure) {
     const std::wstring::size_type schemeEnd = url.find(L"://");
     if (schemeEnd == std::wstring::npos)
         return false;
     const std::string scheme = WideToUtf8(url.substr(0, schemeEnd));
-    if (!(scheme.size() == 4 && StartsWithNoCase(scheme, "http")) &&
-        !(scheme.size() == 5 && StartsWithNoCase(scheme, "https")))
+    secure = scheme.size() == 5 && StartsWithNoCase(scheme.data(), scheme.size(), "https");
+    if (!secure && !(scheme.size() == 4 && StartsWithNoCase(scheme.data(), scheme.size(), "http")))
         return false;
     const std::wstring::size_type hostStart = schemeEnd + 3;
     std::wstring::size_type targetStart = url.find_first_of(L"/?#", hostStart);
@@ -167,7 +163,7 @@ bool PrepareUrl(const std::wstring& url, std::string& prepared) {
     for (const wchar_t c : authority)
         if (c <= 0x20 || c >= 0x7F)
             return false;
-    prepared = WideToUtf8(url.substr(0, targetStart));
+    prepared = scheme + "://" + WideToUtf8(hostPort);
     if (target.empty() || target[0] != L'/')
         prepared += '/';
     prepared += EscapeTarget(WideToUtf8(target));
@@ -181,63 +177,63 @@ void SetHttpTrustedCertificates(const std::string& pem) {
     trustedPem = pem;
 }
 
-int HttpPostForm(const std::wstring& url, const std::string& body) {
-    std::string preparedUrl;
-    if (!PrepareUrl(url, preparedUrl))
-        return 0;
-    const Curl* api = LoadCurl();
-    if (!api)
-        return 0;
-    CURL* curl = api->init();
-    if (!curl)
-        return 0;
-
+HttpAnswer HttpPostForm(const std::wstring& url, const std::string& body) {
+    HttpAnswer answer;
     Exchange exchange;
-    exchange.api = api;
+    std::string preparedUrl;
+    if (!PrepareUrl(url, preparedUrl, exchange.secure) || !CurlReady())
+        return answer;
+    CURL* curl = curl_easy_init();
+    if (!curl)
+        return answer;
     exchange.curl = curl;
+    exchange.bodySize = static_cast<curl_off_t>(body.size());
     // curl would add "Expect: 100-continue" and "Accept: */*" of its own; empty values drop them.
     curl_slist* headers = nullptr;
-    headers = api->slistAppend(headers, "Content-Type: application/x-www-form-urlencoded");
-    headers = api->slistAppend(headers, "Expect:");
-    headers = api->slistAppend(headers, "Accept:");
+    headers = curl_slist_append(headers, "Content-Type: application/x-www-form-urlencoded");
+    headers = curl_slist_append(headers, "Expect:");
+    headers = curl_slist_append(headers, "Accept:");
     std::string pem;
     {
         std::lock_guard<std::mutex> lock(trustMutex);
         pem = trustedPem;
     }
 
-    api->setopt(curl, CURLOPT_URL, preparedUrl.c_str());
-#if LIBCURL_VERSION_NUM >= 0x075500
-    api->setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-#endif
-    api->setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-    api->setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    api->setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
-    api->setopt(curl, CURLOPT_USERAGENT, kHttpUserAgent);
-    api->setopt(curl, CURLOPT_HTTPHEADER, headers);
-    api->setopt(curl, CURLOPT_POST, 1L);
-    api->setopt(curl, CURLOPT_POSTFIELDS, body.data());
-    api->setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-    api->setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
-    api->setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    api->setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
-    api->setopt(curl, CURLOPT_XFERINFODATA, &exchange);
-    api->setopt(curl, CURLOPT_TIMEOUT_MS, kWholeExchangeMs);
-    api->setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
-    api->setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(curl, CURLOPT_URL, preparedUrl.c_str());
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
+    // A proxy's "200 Connection established" is no answer of the dashboard's.
+    curl_easy_setopt(curl, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, kHttpUserAgent);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(curl, CURLOPT_POST, 1L);
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, exchange.bodySize);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, kConnectBackstopMs);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, kWholeExchangeMs);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &exchange);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!pem.empty()) {
         curl_blob blob{const_cast<char*>(pem.data()), pem.size(), CURL_BLOB_COPY};
-        api->setopt(curl, CURLOPT_CAINFO_BLOB, &blob);
-        api->setopt(curl, CURLOPT_CAINFO, nullptr);
-        api->setopt(curl, CURLOPT_CAPATH, nullptr);
+        curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &blob);
+        curl_easy_setopt(curl, CURLOPT_CAINFO, nullptr);
+        curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr);
     }
-    api->setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
-    api->setopt(curl, CURLOPT_HEADERDATA, &exchange);
-    api->setopt(curl, CURLOPT_WRITEFUNCTION, DiscardBody);
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &exchange);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, DiscardBody);
 
-    api->perform(curl); // ends in a write error on purpose once the headers are in
+    curl_easy_perform(curl); // ends in a write error on purpose once the headers are in
 
-    api->cleanup(curl);
-    api->slistFreeAll(headers);
-    return exchange.status;
+    curl_easy_cleanup(curl);
+    curl_slist_free_all(headers);
+    answer.status = exchange.status;
+    if (answer.status != 0)
+        answer.location = Utf8ToWide(exchange.location);
+    return answer;
 }

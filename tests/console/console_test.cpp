@@ -77,10 +77,6 @@ bool Has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-bool MapsLibcurl(pid_t pid) {
-    return Has(FileBytes(Utf8ToWide("/proc/" + std::to_string(pid) + "/maps")), "libcurl");
-}
-
 // The default settings at work: the UDP listener tried 0.0.0.0:12060 (another program may hold
 // that port) and HRD is off.
 bool OnTheDefaults(const std::string& output) {
@@ -190,12 +186,8 @@ TEST_F(ConsoleTest, LoggerDatagramReachesTheDashboardAndTheLiveStatus) {
     const std::string radio =
         FileBytes(Utf8ToWide(EnvironmentText("CORVANE_SAMPLES_DIR") + "/n1mm-radioinfo-1.xml"));
     ASSERT_FALSE(radio.empty());
-    // The HTTP library is loaded at the first post, not before: it is most of an idle
-    // station's memory.
-    EXPECT_FALSE(MapsLibcurl(process->pid));
     SendDatagram(port, radio); // 3.522 MHz CW, W1ABC
     ASSERT_TRUE(sink.WaitForRequests(1, kPatience));
-    EXPECT_TRUE(MapsLibcurl(process->pid));
     EXPECT_EQ(sink.Requests().at(0).body,
               "freq=3.522&band=80m&mode=CW&mycall=W1ABC&opcall=W1ABC&radio=&radio_label=&op_"
               "status=Is+searching&locator=&location=&call=&contestname=&app=N1MM&api_key=" +

@@ -40,8 +40,9 @@ TEST(StationUpdateUrl, TrimsTrailingSeparatorsAndKeepsPathsAndIds) {
               L"http://h:8080/wp/?station_update=7");
     EXPECT_EQ(BuildStationUpdateUrl(L"///", L"7"), L"/?station_update=7");
     EXPECT_EQ(BuildStationUpdateUrl(L"", L"7"), L"/?station_update=7");
-    // The ID goes in exactly as typed: no form encoding, no trimming.
-    EXPECT_EQ(BuildStationUpdateUrl(L"h", L"my id&x=1 /"), L"h/?station_update=my id&x=1 /");
+    // The ID is one query value whatever it holds: percent-encoded as UTF-8, never trimmed.
+    EXPECT_EQ(BuildStationUpdateUrl(L"h", L" my id&x=1/+\u00FC"),
+              L"h/?station_update=%20my%20id%26x%3D1%2F%2B%C3%BC");
 }
 
 TEST(FormEncode, KeepsUnreservedTurnsSpaceToPlusAndEscapesEverythingElseUpperCase) {

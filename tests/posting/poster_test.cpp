@@ -131,6 +131,12 @@ TEST_F(PosterRules, OnlyTheFirstChangeToANewCallBypassesTheInterval) {
     Expect({{20, 4, "", L""}, {63, 4, "H", L""}, {64, 5, "H", L"QQ2DEF"}});
 }
 
+TEST_F(PosterRules, BurstOfNewCallsWaitsForTheOneSecondFloorThenTheNewestGoes) {
+    SetTarget(1, true, 1, kWordPress);
+    Expect({{0, 1, "HW", L"A"}, {0.3, 2, "", L"B"}, {0.999, 3, "", L"C"}, {1, 3, "HW", L"C"}});
+    Expect({{1.5, 4, "", L"C"}, {2, 4, "W", L"C"}, {4.5, 5, "HW", L"D"}}); // D alone: at once
+}
+
 TEST_F(PosterRules, FailedPostCountsAsAnAttemptAndIsNotRetried) {
     fakeDelivers = false;
     Expect({{0, 1, "H"}, {10, 2, ""}, {29, 2, ""}});
@@ -159,7 +165,7 @@ TEST_F(PosterRules, IncompleteTargetFailsEveryDueAttemptWithoutTraffic) {
     ASSERT_TRUE(sink.Start(SinkOptions()));
     SetTarget(0, true, 30, sink.BaseUrl(), L"id", L"");
     SetTarget(1, true, 30, sink.BaseUrl(), L"", L"key");
-    Expect({{0, 1, "", L"QQ1ABC"}, {0, 2, "", L"QQ2DEF"}});
+    Expect({{0, 1, "", L"QQ1ABC"}, {1, 2, "", L"QQ2DEF"}});
     EXPECT_TRUE(ResultsAre(recorder, {{0, false}, {1, false}, {0, false}, {1, false}}));
     EXPECT_EQ(sink.Connections(), 0);
 }

@@ -136,6 +136,12 @@ const char* SinkReason(int status) {
         return "Moved Permanently";
     case 302:
         return "Found";
+    case 303:
+        return "See Other";
+    case 307:
+        return "Temporary Redirect";
+    case 308:
+        return "Permanent Redirect";
     case 400:
         return "Bad Request";
     case 401:
@@ -295,7 +301,7 @@ void DashboardSink::Serve(Connection& connection) {
                                 SinkReason(now.status) +
                                 "\r\nContent-Type: text/plain\r\nContent-Length: " +
                                 std::to_string(now.body.size()) +
-                                (now.status / 100 == 3 ? "\r\nLocation: /moved" : "") +
+                                (now.status / 100 == 3 ? "\r\nLocation: " + now.location : "") +
                                 "\r\nConnection: close\r\n\r\n" + now.body);
                 break;
             }

@@ -42,6 +42,7 @@ struct SinkOptions {
     int status = 200;
     std::string body = "ok";
     int delayMs = 0;
+    std::string location = "/moved"; // sent with a 3xx status
     std::string raw;
     std::string rawRepeat;
     // Called on a connection thread for every complete request, after it was recorded.
