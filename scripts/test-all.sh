@@ -30,10 +30,11 @@ export WINEPREFIX
 WINEPREFIX=$(mktemp -d /tmp/corvane-wine.XXXXXX)
 export CORVANE_THROWAWAY_PREFIX=$WINEPREFIX # the window tests may wipe this profile, no other
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export PATH="/usr/lib/wine:$PATH" # Debian's wine64 keeps wineserver there
 Xvfb :77 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
 export DISPLAY=:77
 trap 'kill $xvfb_pid 2>/dev/null; wineserver -k 2>/dev/null || true; rm -rf "$WINEPREFIX"' EXIT
-wineboot -i >/dev/null 2>&1 || true
+wine64 wineboot -i >/dev/null 2>&1 || true
 wineserver -w || true
 run_preset windows

@@ -15,21 +15,22 @@ export WINEPREFIX
 WINEPREFIX=$(mktemp -d /tmp/corvane-shots-wine.XXXXXX)
 export CORVANE_THROWAWAY_PREFIX=$WINEPREFIX
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=$display
+export PATH="/usr/lib/wine:$PATH" # Debian's wine64 keeps wineserver there
 Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
 trap 'wineserver -k 2>/dev/null || true; kill $xvfb_pid 2>/dev/null; rm -rf "$WINEPREFIX" "$shots"' EXIT
 
-wineboot -i >/dev/null 2>&1 || true
+wine64 wineboot -i >/dev/null 2>&1 || true
 # Wine's own Tahoma and Marlett (caption buttons), where the distribution keeps them apart.
 for font in /usr/share/wine/fonts/*.ttf; do
   [ -e "$font" ] && cp -n "$font" "$WINEPREFIX/drive_c/windows/Fonts/"
 done
-wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 640x500 /f >/dev/null 2>&1
+wine64 reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+wine64 reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 640x500 /f >/dev/null 2>&1
 wineserver -w || true
 
 CORVANE_APP_EXE="$build/app/Corvane.exe" CORVANE_SCREENSHOT_DIR="$shots" \
-  timeout 300 wine "$build/tests/app/shell_e2e_tests.exe" --gtest_also_run_disabled_tests \
+  timeout 300 wine64 "$build/tests/app/shell_e2e_tests.exe" --gtest_also_run_disabled_tests \
     --gtest_filter=Shell.DISABLED_Screenshots
 for picture in "$shots"/*.bmp; do
   convert "$picture" -strip "$out/$(basename "${picture%.bmp}").png"
