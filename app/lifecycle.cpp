@@ -4,7 +4,7 @@
 
 #include "app/ui_state.h"
 #include "app/window_commands.h"
-#include "platform/win32/window_targets.h"
+#include "app/window_sink.h"
 #include "posting/poster_worker.h"
 #include "sources/hrd/hrd_poller.h"
 #include "sources/udp/test_mode.h"

@@ -7,9 +7,10 @@
 #include "app/main_window_layout.h"
 #include "app/startup_registration.h"
 #include "app/ui_state.h"
+#include "app/window_sink.h"
 #include "core/settings.h"
 #include "platform/net.h"
-#include "platform/win32/window_targets.h"
+#include "platform/notify.h"
 #include "posting/poster_worker.h"
 #include "resources/resource.h"
 #include "sources/hrd/hrd_poller.h"
@@ -41,6 +42,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     RegisterMainWindowClass(instance);
     ui.taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
     UpdateDpi(nullptr);
+    InstallWindowSink();
 
     // WM_CREATE builds the controls and starts the workers inside this call.
     HWND window = CreateMainWindow(instance);
@@ -66,6 +68,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     StopHrdPoller();
     StopUdpListener();
     StopPoster();
+    InstallNotifySink(nullptr);
     RemoveTrayIcon();
     NetCleanup();
     if (singleInstance) {

@@ -5,8 +5,8 @@
 #include "app/lifecycle.h"
 #include "app/startup_registration.h"
 #include "app/ui_state.h"
+#include "app/window_sink.h"
 #include "core/settings.h"
-#include "platform/win32/window_targets.h"
 #include "resources/resource.h"
 
 namespace {
@@ -114,12 +114,13 @@ void BuildTabControl(HWND window) {
 
 // Pages 0 and 1 differ in their ids, the enable text, the URL row and the shortest interval.
 void BuildDashboardPage(HWND window, int index) {
-    DashboardTarget& target = settings.targets[index];
+    const DashboardTarget& target = settings.targets[index];
+    DashboardPage& controls = ui.pages[index];
     const bool hosted = index == 0;
     PageBuilder page{window, index};
 
     static const std::wstring hostedEnableText = L"Enable posting to " + HostOfUrl(kHostedBaseUrl);
-    target.enableBox = page.Add(
+    controls.enableBox = page.Add(
         hosted ? CreateCheckBox(window, IDC_VLM_ENABLE, hostedEnableText.c_str(), 24, 48, 320)
                : CreateCheckBox(window, IDC_WP_ENABLE, L"Enable posting to custom WP dashboard", 24,
                                 48, 350));
@@ -128,22 +129,22 @@ void BuildDashboardPage(HWND window, int index) {
         page.Label(kHostedBaseUrl, 150, 78, 280, 18);
     } else {
         page.Label(L"Dashboard URL", 24, 78, 110, 18);
-        target.urlEdit = page.Add(CreateEdit(window, IDC_WP_URL, 150, 76, 285, 22, 0));
+        controls.urlEdit = page.Add(CreateEdit(window, IDC_WP_URL, 150, 76, 285, 22, 0));
     }
     page.Label(L"Dashboard ID", 24, 106, 110, 18);
-    target.idEdit =
+    controls.idEdit =
         page.Add(CreateEdit(window, hosted ? IDC_VLM_ID : IDC_WP_ID, 150, 104, 140, 22, 0));
     page.Label(L"API Key", 24, 134, 110, 18);
-    target.keyEdit = page.Add(
+    controls.keyEdit = page.Add(
         CreateEdit(window, hosted ? IDC_VLM_KEY : IDC_WP_KEY, 150, 132, 200, 22, ES_PASSWORD));
-    target.showKeyButton = page.Add(CreateButton(
+    controls.showKeyButton = page.Add(CreateButton(
         window, hosted ? IDC_VLM_SHOW_KEY : IDC_WP_SHOW_KEY, L"Show", 358, 132, 52, 22));
-    target.keyVisible = false;
+    controls.keyVisible = false;
     page.Label(L"Update interval", 24, 162, 110, 18);
-    target.intervalBox =
+    controls.intervalBox =
         page.Add(CreateIntervalBox(window, hosted ? IDC_VLM_INTERVAL : IDC_WP_INTERVAL, 150, 160,
                                    target.intervalSeconds, hosted ? 30 : 0));
-    target.lastPostLabel = page.Label(L"Last post: -", 24, 196, 380, 18);
+    controls.lastPostLabel = page.Label(L"Last post: -", 24, 196, 380, 18);
 }
 
 void BuildUdpPage(HWND window) {
@@ -202,21 +203,20 @@ void BuildApplicationPage(HWND window) {
                                              24, 122, 400));
 }
 
-void SetText(void* control, const std::wstring& text) {
-    SetWindowTextW(AsWindow(control), text.c_str());
+void SetText(HWND control, const std::wstring& text) {
+    SetWindowTextW(control, text.c_str());
 }
 
 void FillFromSettings() {
-    const DashboardTarget& hosted = settings.targets[0];
-    SetChecked(AsWindow(hosted.enableBox), hosted.enabled);
-    SetText(hosted.idEdit, hosted.dashboardId);
-    SetText(hosted.keyEdit, hosted.apiKey);
-
-    const DashboardTarget& wp = settings.targets[1];
-    SetChecked(AsWindow(wp.enableBox), wp.enabled);
-    SetText(wp.urlEdit, wp.url);
-    SetText(wp.idEdit, wp.dashboardId);
-    SetText(wp.keyEdit, wp.apiKey);
+    for (int index = 0; index < 2; ++index) {
+        const DashboardTarget& target = settings.targets[index];
+        const DashboardPage& page = ui.pages[index];
+        SetChecked(page.enableBox, target.enabled);
+        if (index == 1)
+            SetText(page.urlEdit, target.url);
+        SetText(page.idEdit, target.dashboardId);
+        SetText(page.keyEdit, target.apiKey);
+    }
 
     SetChecked(ui.udpEnableBox, settings.udpEnabled);
     SetText(ui.udpAddressEdit, settings.udpAddress);

@@ -7,9 +7,9 @@
 #include "app/startup_registration.h"
 #include "app/status_texts.h"
 #include "app/ui_state.h"
+#include "app/window_sink.h"
 #include "core/settings.h"
 #include "core/station_snapshot.h"
-#include "platform/win32/window_targets.h"
 #include "posting/poster_worker.h"
 #include "resources/resource.h"
 #include "sources/hrd/hrd_poller.h"
@@ -35,12 +35,11 @@ int UdpPortFromBox() {
     return PortFromText(WindowText(ui.udpPortEdit), kDefaultUdpPort);
 }
 
-long long SelectedIntervalData(void* box) {
-    HWND list = AsWindow(box);
-    const LRESULT selected = SendMessageW(list, CB_GETCURSEL, 0, 0);
+long long SelectedIntervalData(HWND box) {
+    const LRESULT selected = SendMessageW(box, CB_GETCURSEL, 0, 0);
     if (selected == CB_ERR)
         return 0;
-    return SendMessageW(list, CB_GETITEMDATA, static_cast<WPARAM>(selected), 0);
+    return SendMessageW(box, CB_GETITEMDATA, static_cast<WPARAM>(selected), 0);
 }
 
 void OnCreate(HWND window) {
@@ -87,12 +86,11 @@ void OnStartWithWindowsClicked(HWND window) {
                 L"Start with Windows", MB_OK | MB_ICONWARNING);
 }
 
-void ToggleKeyVisible(DashboardTarget& target) {
-    target.keyVisible = !target.keyVisible;
-    HWND keyEdit = AsWindow(target.keyEdit);
-    SendMessageW(keyEdit, EM_SETPASSWORDCHAR, target.keyVisible ? 0 : L'*', 0);
-    InvalidateRect(keyEdit, nullptr, TRUE);
-    SetWindowTextW(AsWindow(target.showKeyButton), target.keyVisible ? L"Hide" : L"Show");
+void ToggleKeyVisible(DashboardPage& page) {
+    page.keyVisible = !page.keyVisible;
+    SendMessageW(page.keyEdit, EM_SETPASSWORDCHAR, page.keyVisible ? 0 : L'*', 0);
+    InvalidateRect(page.keyEdit, nullptr, TRUE);
+    SetWindowTextW(page.showKeyButton, page.keyVisible ? L"Hide" : L"Show");
 }
 
 void OnSave(HWND window) {
@@ -161,10 +159,10 @@ void OnCommand(HWND window, int id) {
         ConfirmExit(window);
         break;
     case IDC_VLM_SHOW_KEY:
-        ToggleKeyVisible(settings.targets[0]);
+        ToggleKeyVisible(ui.pages[0]);
         break;
     case IDC_WP_SHOW_KEY:
-        ToggleKeyVisible(settings.targets[1]);
+        ToggleKeyVisible(ui.pages[1]);
         break;
     case IDM_TRAY_RESTORE:
         RestoreMainWindow();
@@ -178,7 +176,7 @@ void OnCommand(HWND window, int id) {
 }
 
 void OnPostResult(WPARAM target, LPARAM delivered) {
-    HWND label = AsWindow(settings.targets[target != 0 ? 1 : 0].lastPostLabel);
+    HWND label = ui.pages[target != 0 ? 1 : 0].lastPostLabel;
     if (label)
         SetWindowTextW(label, LastPostText(delivered != 0));
 }
@@ -209,13 +207,13 @@ void SetUdpStatusText(int state, int port) {
 void ApplySettingsFromControls() {
     SettingsForm form;
     for (int index = 0; index < 2; ++index) {
-        const DashboardTarget& target = settings.targets[index];
-        form.enabled[index] = IsChecked(AsWindow(target.enableBox));
+        const DashboardPage& page = ui.pages[index];
+        form.enabled[index] = IsChecked(page.enableBox);
         if (index == 1)
-            form.wpUrl = WindowText(AsWindow(target.urlEdit));
-        form.dashboardId[index] = WindowText(AsWindow(target.idEdit));
-        form.apiKey[index] = WindowText(AsWindow(target.keyEdit));
-        form.intervalData[index] = SelectedIntervalData(target.intervalBox);
+            form.wpUrl = WindowText(page.urlEdit);
+        form.dashboardId[index] = WindowText(page.idEdit);
+        form.apiKey[index] = WindowText(page.keyEdit);
+        form.intervalData[index] = SelectedIntervalData(page.intervalBox);
     }
     form.udpEnabled = IsChecked(ui.udpEnableBox);
     form.udpAddress = WindowText(ui.udpAddressEdit);
