@@ -9,13 +9,10 @@
 #include "app/ui_state.h"
 #include "app/window_sink.h"
 #include "core/settings.h"
+#include "frontend/workers.h"
 #include "platform/net.h"
 #include "platform/notify.h"
-#include "posting/poster_worker.h"
 #include "resources/resource.h"
-#include "sources/hrd/hrd_poller.h"
-#include "sources/udp/test_mode.h"
-#include "sources/udp/udp_listener.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     HANDLE singleInstance = CreateMutexW(nullptr, TRUE, L"N1MM_Corvane_SingleInstance");
@@ -62,12 +59,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         }
     }
 
-    // Normally ConfirmExit has stopped all of these already. The HRD poller is stopped here too,
-    // so a loop ended some other way never leaves a joinable thread behind.
-    StopTestMode();
-    StopHrdPoller();
-    StopUdpListener();
-    StopPoster();
+    // Normally ConfirmExit has stopped the workers already; stopped here too, a loop ended some
+    // other way never leaves a joinable thread behind.
+    StopWorkers();
     InstallNotifySink(nullptr);
     RemoveTrayIcon();
     NetCleanup();

@@ -16,16 +16,6 @@ const IntervalChoice kIntervalChoices[] = {
     {L"30 seconds", 30}, {L"60 seconds", 60}, {L"120 seconds", 120}, {L"300 seconds", 300},
 };
 
-const wchar_t* const kPageTitles[kPageCount] = {
-    L"VLM Dashboard", L"WP Dashboard", L"UDP Receiver",
-    L"HRD (TCP)",     L"Live Status",  L"Application settings",
-};
-
-const wchar_t* const kLiveCaptions[kLiveRowCount] = {
-    L"Freq (MHz)", L"Band",   L"Mode",  L"Operating", L"Last worked", L"Contest",
-    L"MyCall",     L"OpCall", L"Radio", L"Locator",   L"Location",
-};
-
 HWND CreateControl(HWND parent, DWORD exStyle, const wchar_t* className, const wchar_t* text,
                    DWORD style, int x, int y, int width, int height, int id) {
     HWND control = CreateWindowExW(
@@ -105,7 +95,7 @@ void BuildTabControl(HWND window) {
     for (int index = 0; index < kPageCount; ++index) {
         TCITEMW item = {};
         item.mask = TCIF_TEXT;
-        item.pszText = const_cast<wchar_t*>(kPageTitles[index]);
+        item.pszText = const_cast<wchar_t*>(kPageNames[index]);
         SendMessageW(ui.tabControl, TCM_INSERTITEMW, index, reinterpret_cast<LPARAM>(&item));
     }
     SendMessageW(ui.tabControl, TCM_SETCURSEL, 0, 0);
@@ -144,7 +134,7 @@ void BuildDashboardPage(HWND window, int index) {
     controls.intervalBox =
         page.Add(CreateIntervalBox(window, hosted ? IDC_VLM_INTERVAL : IDC_WP_INTERVAL, 150, 160,
                                    target.intervalSeconds, hosted ? 30 : 0));
-    controls.lastPostLabel = page.Label(L"Last post: -", 24, 196, 380, 18);
+    controls.lastPostLabel = page.Label(kNoPostYetText, 24, 196, 380, 18);
 }
 
 void BuildUdpPage(HWND window) {
@@ -160,7 +150,7 @@ void BuildUdpPage(HWND window) {
                16);
     page.Label(L"UDP Port", 24, 146, 110, 18);
     ui.udpPortEdit = page.Add(CreateEdit(window, IDC_UDP_PORT, 150, 144, 90, 22, ES_NUMBER));
-    ui.udpStatusLabel = page.Label(L"Stopped", 24, 180, 400, 18);
+    ui.udpStatusLabel = page.Label(kStoppedText, 24, 180, 400, 18);
 }
 
 void BuildHrdPage(HWND window) {
@@ -178,7 +168,7 @@ void BuildHrdPage(HWND window) {
     ui.hrdMyCallEdit = page.Add(CreateEdit(window, IDC_HRD_MYCALL, 150, 162, 140, 22, 0));
     page.Label(L"Operator", 24, 192, 110, 18);
     ui.hrdOperatorEdit = page.Add(CreateEdit(window, IDC_HRD_OPERATOR, 150, 190, 140, 22, 0));
-    hrdStatusLabel.store(page.Label(L"Disabled", 24, 222, 400, 18));
+    hrdStatusLabel.store(page.Label(HrdEnabledText(false), 24, 222, 400, 18));
     page.Label(L"HRD gives frequency + mode; MyCall/Operator are typed here.", 24, 244, 400, 18);
 }
 
@@ -186,7 +176,7 @@ void BuildLiveStatusPage(HWND window) {
     PageBuilder page{window, 4};
     for (int row = 0; row < kLiveRowCount; ++row) {
         const int y = 46 + 24 * row;
-        page.Label(kLiveCaptions[row], 24, y, 110, 18);
+        page.Label(kLiveStatusRows[row].caption, 24, y, 110, 18);
         ui.liveValueLabels[row] = page.Label(L"-", 150, y, 290, 18);
     }
 }
@@ -231,7 +221,7 @@ void FillFromSettings() {
     SetText(ui.hrdPortEdit, std::to_wstring(settings.hrdPort));
     SetText(ui.hrdMyCallEdit, settings.hrdMyCall);
     SetText(ui.hrdOperatorEdit, settings.hrdOperator);
-    SetText(hrdStatusLabel.load(), settings.hrdEnabled ? L"Enabled" : L"Disabled");
+    SetText(hrdStatusLabel.load(), HrdEnabledText(settings.hrdEnabled));
 }
 
 } // namespace

@@ -5,8 +5,7 @@
 #include <vector>
 #include <windows.h>
 
-constexpr int kPageCount = 6;
-constexpr int kLiveRowCount = 11;
+#include "frontend/pages.h"
 
 // The controls of a dashboard's settings page; index = target index.
 struct DashboardPage {

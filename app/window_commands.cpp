@@ -5,20 +5,18 @@
 #include "app/lifecycle.h"
 #include "app/main_window_layout.h"
 #include "app/startup_registration.h"
-#include "app/status_texts.h"
 #include "app/ui_state.h"
 #include "app/window_sink.h"
 #include "core/settings.h"
 #include "core/station_snapshot.h"
-#include "posting/poster_worker.h"
+#include "frontend/pages.h"
+#include "frontend/workers.h"
 #include "resources/resource.h"
 #include "sources/hrd/hrd_poller.h"
 #include "sources/udp/test_mode.h"
 #include "sources/udp/udp_listener.h"
 
 namespace {
-
-const wchar_t* const kTestModeText = L"Test mode ON \u2014 ignoring UDP";
 
 template <typename Handle> void DeleteGdiObject(Handle& object) {
     if (object)
@@ -47,18 +45,15 @@ void OnCreate(HWND window) {
     UpdateDpi(window);
     ui.uiFont = CreateUiFont();
     BuildMainWindowControls(window);
-    StartPoster();
-    if (settings.udpEnabled)
-        StartUdpListener();
-    else
-        SetUdpLine(L"Stopped");
-    if (settings.hrdEnabled)
-        StartHrdPoller();
+    StartWorkers(WindowText(ui.udpAddressEdit), UdpPortFromBox(), [] {
+        if (!settings.udpEnabled)
+            SetUdpLine(kStoppedText);
+    });
 }
 
 void OnUdpEnableClicked() {
     if (IsChecked(ui.udpEnableBox)) {
-        SetUdpLine(L"Starting...");
+        SetUdpLine(kStartingText);
         StartUdpListener();
     } else {
         StopUdpListener();
@@ -100,7 +95,7 @@ void OnSave(HWND window) {
 
     if (settings.udpEnabled) {
         if (!udpWasRunning) {
-            SetUdpLine(L"Starting...");
+            SetUdpLine(kStartingText);
             StartUdpListener();
         } else {
             // A changed address or port only takes effect in a new listener.
@@ -119,7 +114,7 @@ void OnSave(HWND window) {
     } else {
         if (hrdWasRunning)
             StopHrdPoller();
-        SetWindowTextW(hrdStatusLabel.load(), L"Disabled");
+        SetWindowTextW(hrdStatusLabel.load(), HrdEnabledText(false));
     }
 
     MessageBoxW(window, L"Settings saved.", L"Corvane", MB_OK | MB_ICONINFORMATION);
@@ -191,17 +186,12 @@ void StartUdpListener() {
 
 void RefreshLiveStatus() {
     const StationSnapshot snapshot = ReadStationSnapshot().snapshot;
-    const std::wstring* const fields[kLiveRowCount] = {
-        &snapshot.freq,  &snapshot.band,        &snapshot.mode,     &snapshot.op_status,
-        &snapshot.call,  &snapshot.contestname, &snapshot.mycall,   &snapshot.opcall,
-        &snapshot.radio, &snapshot.locator,     &snapshot.location,
-    };
     for (int row = 0; row < kLiveRowCount; ++row)
-        SetWindowTextW(ui.liveValueLabels[row], fields[row]->empty() ? L"-" : fields[row]->c_str());
+        SetWindowTextW(ui.liveValueLabels[row], LiveStatusValue(snapshot, kLiveStatusRows[row]));
 }
 
 void SetUdpStatusText(int state, int port) {
-    SetUdpLine(FormatUdpStatusText(state, WindowText(ui.udpAddressEdit), port).c_str());
+    SetUdpLine(UdpStatusText(state, WindowText(ui.udpAddressEdit), port).c_str());
 }
 
 void ApplySettingsFromControls() {
