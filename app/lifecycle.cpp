@@ -4,11 +4,8 @@
 
 #include "app/ui_state.h"
 #include "app/window_commands.h"
-#include "platform/win32/window_targets.h"
-#include "posting/poster_worker.h"
-#include "sources/hrd/hrd_poller.h"
-#include "sources/udp/test_mode.h"
-#include "sources/udp/udp_listener.h"
+#include "app/window_sink.h"
+#include "frontend/workers.h"
 
 const wchar_t* const kMainWindowClass = L"CorvaneWndClass";
 const wchar_t* const kMainWindowTitle = L"Corvane by N0CALL  v" CORVANE_VERSION;
@@ -106,10 +103,7 @@ void ConfirmExit(HWND owner) {
                                    L"Exit Corvane", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
     if (answer != IDYES)
         return;
-    StopTestMode();
-    StopHrdPoller();
-    StopUdpListener();
-    StopPoster();
+    StopWorkers();
     RemoveTrayIcon();
     DestroyWindow(mainWindow.load());
 }

@@ -7,14 +7,12 @@
 #include "app/main_window_layout.h"
 #include "app/startup_registration.h"
 #include "app/ui_state.h"
+#include "app/window_sink.h"
 #include "core/settings.h"
+#include "frontend/workers.h"
 #include "platform/net.h"
-#include "platform/win32/window_targets.h"
-#include "posting/poster_worker.h"
+#include "platform/notify.h"
 #include "resources/resource.h"
-#include "sources/hrd/hrd_poller.h"
-#include "sources/udp/test_mode.h"
-#include "sources/udp/udp_listener.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     HANDLE singleInstance = CreateMutexW(nullptr, TRUE, L"N1MM_Corvane_SingleInstance");
@@ -41,6 +39,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     RegisterMainWindowClass(instance);
     ui.taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
     UpdateDpi(nullptr);
+    InstallWindowSink();
 
     // WM_CREATE builds the controls and starts the workers inside this call.
     HWND window = CreateMainWindow(instance);
@@ -60,12 +59,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         }
     }
 
-    // Normally ConfirmExit has stopped all of these already. The HRD poller is stopped here too,
-    // so a loop ended some other way never leaves a joinable thread behind.
-    StopTestMode();
-    StopHrdPoller();
-    StopUdpListener();
-    StopPoster();
+    // Normally ConfirmExit has stopped the workers already; stopped here too, a loop ended some
+    // other way never leaves a joinable thread behind.
+    StopWorkers();
+    InstallNotifySink(nullptr);
     RemoveTrayIcon();
     NetCleanup();
     if (singleInstance) {

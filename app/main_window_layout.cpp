@@ -5,8 +5,8 @@
 #include "app/lifecycle.h"
 #include "app/startup_registration.h"
 #include "app/ui_state.h"
+#include "app/window_sink.h"
 #include "core/settings.h"
-#include "platform/win32/window_targets.h"
 #include "resources/resource.h"
 
 namespace {
@@ -14,16 +14,6 @@ namespace {
 const IntervalChoice kIntervalChoices[] = {
     {L"1 second", 1},    {L"2 seconds", 2},   {L"5 seconds", 5},     {L"10 seconds", 10},
     {L"30 seconds", 30}, {L"60 seconds", 60}, {L"120 seconds", 120}, {L"300 seconds", 300},
-};
-
-const wchar_t* const kPageTitles[kPageCount] = {
-    L"VLM Dashboard", L"WP Dashboard", L"UDP Receiver",
-    L"HRD (TCP)",     L"Live Status",  L"Application settings",
-};
-
-const wchar_t* const kLiveCaptions[kLiveRowCount] = {
-    L"Freq (MHz)", L"Band",   L"Mode",  L"Operating", L"Last worked", L"Contest",
-    L"MyCall",     L"OpCall", L"Radio", L"Locator",   L"Location",
 };
 
 HWND CreateControl(HWND parent, DWORD exStyle, const wchar_t* className, const wchar_t* text,
@@ -105,7 +95,7 @@ void BuildTabControl(HWND window) {
     for (int index = 0; index < kPageCount; ++index) {
         TCITEMW item = {};
         item.mask = TCIF_TEXT;
-        item.pszText = const_cast<wchar_t*>(kPageTitles[index]);
+        item.pszText = const_cast<wchar_t*>(kPageNames[index]);
         SendMessageW(ui.tabControl, TCM_INSERTITEMW, index, reinterpret_cast<LPARAM>(&item));
     }
     SendMessageW(ui.tabControl, TCM_SETCURSEL, 0, 0);
@@ -114,12 +104,13 @@ void BuildTabControl(HWND window) {
 
 // Pages 0 and 1 differ in their ids, the enable text, the URL row and the shortest interval.
 void BuildDashboardPage(HWND window, int index) {
-    DashboardTarget& target = settings.targets[index];
+    const DashboardTarget& target = settings.targets[index];
+    DashboardPage& controls = ui.pages[index];
     const bool hosted = index == 0;
     PageBuilder page{window, index};
 
     static const std::wstring hostedEnableText = L"Enable posting to " + HostOfUrl(kHostedBaseUrl);
-    target.enableBox = page.Add(
+    controls.enableBox = page.Add(
         hosted ? CreateCheckBox(window, IDC_VLM_ENABLE, hostedEnableText.c_str(), 24, 48, 320)
                : CreateCheckBox(window, IDC_WP_ENABLE, L"Enable posting to custom WP dashboard", 24,
                                 48, 350));
@@ -128,22 +119,22 @@ void BuildDashboardPage(HWND window, int index) {
         page.Label(kHostedBaseUrl, 150, 78, 280, 18);
     } else {
         page.Label(L"Dashboard URL", 24, 78, 110, 18);
-        target.urlEdit = page.Add(CreateEdit(window, IDC_WP_URL, 150, 76, 285, 22, 0));
+        controls.urlEdit = page.Add(CreateEdit(window, IDC_WP_URL, 150, 76, 285, 22, 0));
     }
     page.Label(L"Dashboard ID", 24, 106, 110, 18);
-    target.idEdit =
+    controls.idEdit =
         page.Add(CreateEdit(window, hosted ? IDC_VLM_ID : IDC_WP_ID, 150, 104, 140, 22, 0));
     page.Label(L"API Key", 24, 134, 110, 18);
-    target.keyEdit = page.Add(
+    controls.keyEdit = page.Add(
         CreateEdit(window, hosted ? IDC_VLM_KEY : IDC_WP_KEY, 150, 132, 200, 22, ES_PASSWORD));
-    target.showKeyButton = page.Add(CreateButton(
+    controls.showKeyButton = page.Add(CreateButton(
         window, hosted ? IDC_VLM_SHOW_KEY : IDC_WP_SHOW_KEY, L"Show", 358, 132, 52, 22));
-    target.keyVisible = false;
+    controls.keyVisible = false;
     page.Label(L"Update interval", 24, 162, 110, 18);
-    target.intervalBox =
+    controls.intervalBox =
         page.Add(CreateIntervalBox(window, hosted ? IDC_VLM_INTERVAL : IDC_WP_INTERVAL, 150, 160,
                                    target.intervalSeconds, hosted ? 30 : 0));
-    target.lastPostLabel = page.Label(L"Last post: -", 24, 196, 380, 18);
+    controls.lastPostLabel = page.Label(kNoPostYetText, 24, 196, 380, 18);
 }
 
 void BuildUdpPage(HWND window) {
@@ -159,7 +150,7 @@ void BuildUdpPage(HWND window) {
                16);
     page.Label(L"UDP Port", 24, 146, 110, 18);
     ui.udpPortEdit = page.Add(CreateEdit(window, IDC_UDP_PORT, 150, 144, 90, 22, ES_NUMBER));
-    ui.udpStatusLabel = page.Label(L"Stopped", 24, 180, 400, 18);
+    ui.udpStatusLabel = page.Label(kStoppedText, 24, 180, 400, 18);
 }
 
 void BuildHrdPage(HWND window) {
@@ -177,7 +168,7 @@ void BuildHrdPage(HWND window) {
     ui.hrdMyCallEdit = page.Add(CreateEdit(window, IDC_HRD_MYCALL, 150, 162, 140, 22, 0));
     page.Label(L"Operator", 24, 192, 110, 18);
     ui.hrdOperatorEdit = page.Add(CreateEdit(window, IDC_HRD_OPERATOR, 150, 190, 140, 22, 0));
-    hrdStatusLabel.store(page.Label(L"Disabled", 24, 222, 400, 18));
+    hrdStatusLabel.store(page.Label(HrdEnabledText(false), 24, 222, 400, 18));
     page.Label(L"HRD gives frequency + mode; MyCall/Operator are typed here.", 24, 244, 400, 18);
 }
 
@@ -185,7 +176,7 @@ void BuildLiveStatusPage(HWND window) {
     PageBuilder page{window, 4};
     for (int row = 0; row < kLiveRowCount; ++row) {
         const int y = 46 + 24 * row;
-        page.Label(kLiveCaptions[row], 24, y, 110, 18);
+        page.Label(kLiveStatusRows[row].caption, 24, y, 110, 18);
         ui.liveValueLabels[row] = page.Label(L"-", 150, y, 290, 18);
     }
 }
@@ -202,21 +193,20 @@ void BuildApplicationPage(HWND window) {
                                              24, 122, 400));
 }
 
-void SetText(void* control, const std::wstring& text) {
-    SetWindowTextW(AsWindow(control), text.c_str());
+void SetText(HWND control, const std::wstring& text) {
+    SetWindowTextW(control, text.c_str());
 }
 
 void FillFromSettings() {
-    const DashboardTarget& hosted = settings.targets[0];
-    SetChecked(AsWindow(hosted.enableBox), hosted.enabled);
-    SetText(hosted.idEdit, hosted.dashboardId);
-    SetText(hosted.keyEdit, hosted.apiKey);
-
-    const DashboardTarget& wp = settings.targets[1];
-    SetChecked(AsWindow(wp.enableBox), wp.enabled);
-    SetText(wp.urlEdit, wp.url);
-    SetText(wp.idEdit, wp.dashboardId);
-    SetText(wp.keyEdit, wp.apiKey);
+    for (int index = 0; index < 2; ++index) {
+        const DashboardTarget& target = settings.targets[index];
+        const DashboardPage& page = ui.pages[index];
+        SetChecked(page.enableBox, target.enabled);
+        if (index == 1)
+            SetText(page.urlEdit, target.url);
+        SetText(page.idEdit, target.dashboardId);
+        SetText(page.keyEdit, target.apiKey);
+    }
 
     SetChecked(ui.udpEnableBox, settings.udpEnabled);
     SetText(ui.udpAddressEdit, settings.udpAddress);
@@ -231,7 +221,7 @@ void FillFromSettings() {
     SetText(ui.hrdPortEdit, std::to_wstring(settings.hrdPort));
     SetText(ui.hrdMyCallEdit, settings.hrdMyCall);
     SetText(ui.hrdOperatorEdit, settings.hrdOperator);
-    SetText(hrdStatusLabel.load(), settings.hrdEnabled ? L"Enabled" : L"Disabled");
+    SetText(hrdStatusLabel.load(), HrdEnabledText(settings.hrdEnabled));
 }
 
 } // namespace

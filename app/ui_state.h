@@ -1,12 +1,23 @@
 #pragma once
 // The main window's process-wide state, owned by the UI thread. The workers see only mainWindow
-// and hrdStatusLabel (platform/win32/window_targets.h).
+// and hrdStatusLabel (app/window_sink.h).
 #include <string>
 #include <vector>
 #include <windows.h>
 
-constexpr int kPageCount = 6;
-constexpr int kLiveRowCount = 11;
+#include "frontend/pages.h"
+
+// The controls of a dashboard's settings page; index = target index.
+struct DashboardPage {
+    HWND enableBox = nullptr;
+    HWND urlEdit = nullptr; // target 1 only: the hosted service's URL is built in
+    HWND idEdit = nullptr;
+    HWND keyEdit = nullptr;
+    HWND showKeyButton = nullptr;
+    HWND intervalBox = nullptr;
+    HWND lastPostLabel = nullptr;
+    bool keyVisible = false;
+};
 
 struct UiState {
     int dpi = 96;
@@ -19,6 +30,8 @@ struct UiState {
     HWND lastFocus = nullptr;   // the control that had the focus when the window went inactive
 
     HWND tabControl = nullptr;
+
+    DashboardPage pages[2];
 
     HWND udpEnableBox = nullptr;
     HWND udpAddressEdit = nullptr;
@@ -43,11 +56,6 @@ struct UiState {
 };
 
 extern UiState ui;
-
-// DashboardTarget keeps its page's handles untyped, since the core knows no windows.
-inline HWND AsWindow(void* handle) {
-    return static_cast<HWND>(handle);
-}
 
 std::wstring WindowText(HWND window);
 bool IsChecked(HWND box);

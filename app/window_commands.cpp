@@ -5,20 +5,18 @@
 #include "app/lifecycle.h"
 #include "app/main_window_layout.h"
 #include "app/startup_registration.h"
-#include "app/status_texts.h"
 #include "app/ui_state.h"
+#include "app/window_sink.h"
 #include "core/settings.h"
 #include "core/station_snapshot.h"
-#include "platform/win32/window_targets.h"
-#include "posting/poster_worker.h"
+#include "frontend/pages.h"
+#include "frontend/workers.h"
 #include "resources/resource.h"
 #include "sources/hrd/hrd_poller.h"
 #include "sources/udp/test_mode.h"
 #include "sources/udp/udp_listener.h"
 
 namespace {
-
-const wchar_t* const kTestModeText = L"Test mode ON \u2014 ignoring UDP";
 
 template <typename Handle> void DeleteGdiObject(Handle& object) {
     if (object)
@@ -35,12 +33,11 @@ int UdpPortFromBox() {
     return PortFromText(WindowText(ui.udpPortEdit), kDefaultUdpPort);
 }
 
-long long SelectedIntervalData(void* box) {
-    HWND list = AsWindow(box);
-    const LRESULT selected = SendMessageW(list, CB_GETCURSEL, 0, 0);
+long long SelectedIntervalData(HWND box) {
+    const LRESULT selected = SendMessageW(box, CB_GETCURSEL, 0, 0);
     if (selected == CB_ERR)
         return 0;
-    return SendMessageW(list, CB_GETITEMDATA, static_cast<WPARAM>(selected), 0);
+    return SendMessageW(box, CB_GETITEMDATA, static_cast<WPARAM>(selected), 0);
 }
 
 void OnCreate(HWND window) {
@@ -48,18 +45,15 @@ void OnCreate(HWND window) {
     UpdateDpi(window);
     ui.uiFont = CreateUiFont();
     BuildMainWindowControls(window);
-    StartPoster();
-    if (settings.udpEnabled)
-        StartUdpListener();
-    else
-        SetUdpLine(L"Stopped");
-    if (settings.hrdEnabled)
-        StartHrdPoller();
+    StartWorkers(WindowText(ui.udpAddressEdit), UdpPortFromBox(), [] {
+        if (!settings.udpEnabled)
+            SetUdpLine(kStoppedText);
+    });
 }
 
 void OnUdpEnableClicked() {
     if (IsChecked(ui.udpEnableBox)) {
-        SetUdpLine(L"Starting...");
+        SetUdpLine(kStartingText);
         StartUdpListener();
     } else {
         StopUdpListener();
@@ -87,12 +81,11 @@ void OnStartWithWindowsClicked(HWND window) {
                 L"Start with Windows", MB_OK | MB_ICONWARNING);
 }
 
-void ToggleKeyVisible(DashboardTarget& target) {
-    target.keyVisible = !target.keyVisible;
-    HWND keyEdit = AsWindow(target.keyEdit);
-    SendMessageW(keyEdit, EM_SETPASSWORDCHAR, target.keyVisible ? 0 : L'*', 0);
-    InvalidateRect(keyEdit, nullptr, TRUE);
-    SetWindowTextW(AsWindow(target.showKeyButton), target.keyVisible ? L"Hide" : L"Show");
+void ToggleKeyVisible(DashboardPage& page) {
+    page.keyVisible = !page.keyVisible;
+    SendMessageW(page.keyEdit, EM_SETPASSWORDCHAR, page.keyVisible ? 0 : L'*', 0);
+    InvalidateRect(page.keyEdit, nullptr, TRUE);
+    SetWindowTextW(page.showKeyButton, page.keyVisible ? L"Hide" : L"Show");
 }
 
 void OnSave(HWND window) {
@@ -102,7 +95,7 @@ void OnSave(HWND window) {
 
     if (settings.udpEnabled) {
         if (!udpWasRunning) {
-            SetUdpLine(L"Starting...");
+            SetUdpLine(kStartingText);
             StartUdpListener();
         } else {
             // A changed address or port only takes effect in a new listener.
@@ -121,7 +114,7 @@ void OnSave(HWND window) {
     } else {
         if (hrdWasRunning)
             StopHrdPoller();
-        SetWindowTextW(hrdStatusLabel.load(), L"Disabled");
+        SetWindowTextW(hrdStatusLabel.load(), HrdEnabledText(false));
     }
 
     MessageBoxW(window, L"Settings saved.", L"Corvane", MB_OK | MB_ICONINFORMATION);
@@ -161,10 +154,10 @@ void OnCommand(HWND window, int id) {
         ConfirmExit(window);
         break;
     case IDC_VLM_SHOW_KEY:
-        ToggleKeyVisible(settings.targets[0]);
+        ToggleKeyVisible(ui.pages[0]);
         break;
     case IDC_WP_SHOW_KEY:
-        ToggleKeyVisible(settings.targets[1]);
+        ToggleKeyVisible(ui.pages[1]);
         break;
     case IDM_TRAY_RESTORE:
         RestoreMainWindow();
@@ -178,7 +171,7 @@ void OnCommand(HWND window, int id) {
 }
 
 void OnPostResult(WPARAM target, LPARAM delivered) {
-    HWND label = AsWindow(settings.targets[target != 0 ? 1 : 0].lastPostLabel);
+    HWND label = ui.pages[target != 0 ? 1 : 0].lastPostLabel;
     if (label)
         SetWindowTextW(label, LastPostText(delivered != 0));
 }
@@ -193,29 +186,24 @@ void StartUdpListener() {
 
 void RefreshLiveStatus() {
     const StationSnapshot snapshot = ReadStationSnapshot().snapshot;
-    const std::wstring* const fields[kLiveRowCount] = {
-        &snapshot.freq,  &snapshot.band,        &snapshot.mode,     &snapshot.op_status,
-        &snapshot.call,  &snapshot.contestname, &snapshot.mycall,   &snapshot.opcall,
-        &snapshot.radio, &snapshot.locator,     &snapshot.location,
-    };
     for (int row = 0; row < kLiveRowCount; ++row)
-        SetWindowTextW(ui.liveValueLabels[row], fields[row]->empty() ? L"-" : fields[row]->c_str());
+        SetWindowTextW(ui.liveValueLabels[row], LiveStatusValue(snapshot, kLiveStatusRows[row]));
 }
 
 void SetUdpStatusText(int state, int port) {
-    SetUdpLine(FormatUdpStatusText(state, WindowText(ui.udpAddressEdit), port).c_str());
+    SetUdpLine(UdpStatusText(state, WindowText(ui.udpAddressEdit), port).c_str());
 }
 
 void ApplySettingsFromControls() {
     SettingsForm form;
     for (int index = 0; index < 2; ++index) {
-        const DashboardTarget& target = settings.targets[index];
-        form.enabled[index] = IsChecked(AsWindow(target.enableBox));
+        const DashboardPage& page = ui.pages[index];
+        form.enabled[index] = IsChecked(page.enableBox);
         if (index == 1)
-            form.wpUrl = WindowText(AsWindow(target.urlEdit));
-        form.dashboardId[index] = WindowText(AsWindow(target.idEdit));
-        form.apiKey[index] = WindowText(AsWindow(target.keyEdit));
-        form.intervalData[index] = SelectedIntervalData(target.intervalBox);
+            form.wpUrl = WindowText(page.urlEdit);
+        form.dashboardId[index] = WindowText(page.idEdit);
+        form.apiKey[index] = WindowText(page.keyEdit);
+        form.intervalData[index] = SelectedIntervalData(page.intervalBox);
     }
     form.udpEnabled = IsChecked(ui.udpEnableBox);
     form.udpAddress = WindowText(ui.udpAddressEdit);

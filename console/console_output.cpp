@@ -120,8 +120,8 @@ void PrintLine(const std::string& text) {
     Queue().changed.notify_all();
 }
 
-void PrintStatus(const char* page, const std::wstring& text) {
-    PrintLine(std::string(page) + ": " + PrintableText(text));
+void PrintStatus(FrontEndPage page, const std::wstring& text) {
+    PrintLine(PrintableText(kPageNames[page]) + ": " + PrintableText(text));
 }
 
 bool FlushOutput(std::chrono::milliseconds limit) {

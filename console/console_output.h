@@ -6,10 +6,12 @@
 #include <chrono>
 #include <string>
 
+#include "frontend/pages.h"
+
 void PrintLine(const std::string& text);
 
-// "page: text", the text made printable.
-void PrintStatus(const char* page, const std::wstring& text);
+// "page: text" with the page's name, the text made printable.
+void PrintStatus(FrontEndPage page, const std::wstring& text);
 
 // Waits until every line handed over so far has been written, at most `limit`; false when the
 // output did not take them in time. Before the process ends: a writer that is stuck is then

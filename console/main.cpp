@@ -15,14 +15,13 @@
 #include "console/options.h"
 #include "console/status_sink.h"
 #include "core/settings.h"
+#include "frontend/pages.h"
+#include "frontend/workers.h"
 #include "platform/files.h"
 #include "platform/net.h"
 #include "platform/paths.h"
 #include "platform/text.h"
-#include "posting/poster_worker.h"
-#include "sources/hrd/hrd_poller.h"
 #include "sources/udp/test_mode.h"
-#include "sources/udp/udp_listener.h"
 
 namespace {
 
@@ -138,35 +137,24 @@ int main(int argc, char** argv) {
     PrintLine("Corvane " CORVANE_VERSION " started with the data folder " + PrintableText(folder));
 
     // Nothing else writes the settings from here on, so the workers' start values need no lock.
-    const std::wstring udpAddress = settings.udpAddress;
-    const int udpPort =
-        settings.udpPort >= 1 && settings.udpPort <= 65535 ? settings.udpPort : kDefaultUdpPort;
-    InstallConsoleSink(udpAddress);
-    StartPoster();
-    if (settings.udpEnabled) {
-        StartUdpListener(udpAddress, udpPort);
-        // Its bind result first, so the lines below never read as if they came before it.
-        WaitForUdpStatus(std::chrono::seconds(1));
-    } else {
-        PrintStatus("UDP Receiver", L"Stopped");
-    }
-    if (settings.hrdEnabled) {
-        PrintStatus("HRD (TCP)", L"Enabled");
-        StartHrdPoller();
-    } else {
-        PrintStatus("HRD (TCP)", L"Disabled");
-    }
+    InstallConsoleSink(settings.udpAddress);
+    StartWorkers(settings.udpAddress, PortOrDefault(settings.udpPort, kDefaultUdpPort), [] {
+        // The listener's bind result first, so the lines below never read as if they came
+        // before it.
+        if (settings.udpEnabled)
+            WaitForUdpStatus(std::chrono::seconds(1));
+        else
+            PrintStatus(kUdpPage, kStoppedText);
+        PrintStatus(kHrdPage, HrdEnabledText(settings.hrdEnabled));
+    });
     if (options.testMode) {
         StartTestMode();
-        PrintStatus("UDP Receiver", L"Test mode ON \u2014 ignoring UDP");
+        PrintStatus(kUdpPage, kTestModeText);
     }
 
     const int received = WaitForStopSignal(stopSignals);
     PrintLine(received == SIGINT ? "Stopping on SIGINT" : "Stopping on SIGTERM");
-    StopTestMode();
-    StopHrdPoller();
-    StopUdpListener();
-    StopPoster();
+    StopWorkers();
     RemoveConsoleSink();
     NetCleanup();
     PrintLine("Corvane stopped");

@@ -6,28 +6,10 @@
 #include <vector>
 
 #include "console/console_output.h"
+#include "frontend/pages.h"
 #include "platform/notify.h"
-#include "sources/udp/udp_listener.h"
 
 namespace {
-
-const char* const kUdpPage = "UDP Receiver";
-const char* const kHrdPage = "HRD (TCP)";
-const char* const kDashboardPages[2] = {"VLM Dashboard", "WP Dashboard"};
-
-struct LiveRow {
-    const wchar_t* caption;
-    std::wstring StationSnapshot::*field;
-};
-
-const LiveRow kLiveRows[11] = {
-    {L"Freq (MHz)", &StationSnapshot::freq},   {L"Band", &StationSnapshot::band},
-    {L"Mode", &StationSnapshot::mode},         {L"Operating", &StationSnapshot::op_status},
-    {L"Last worked", &StationSnapshot::call},  {L"Contest", &StationSnapshot::contestname},
-    {L"MyCall", &StationSnapshot::mycall},     {L"OpCall", &StationSnapshot::opcall},
-    {L"Radio", &StationSnapshot::radio},       {L"Locator", &StationSnapshot::locator},
-    {L"Location", &StationSnapshot::location},
-};
 
 struct ConsoleSinkState {
     std::mutex mutex;
@@ -49,7 +31,7 @@ void OnUdpStatus(int state, int port) {
         std::lock_guard<std::mutex> lock(sinkState.mutex);
         address = sinkState.udpAddressText;
     }
-    PrintStatus(kUdpPage, UdpStatusText(state, port, address));
+    PrintStatus(kUdpPage, UdpStatusText(state, address, port));
     {
         std::lock_guard<std::mutex> lock(sinkState.mutex);
         sinkState.udpStatusSeen = true;
@@ -60,7 +42,7 @@ void OnUdpStatus(int state, int port) {
 void OnPostResult(int target, bool delivered) {
     if (target < 0 || target > 1)
         return;
-    PrintStatus(kDashboardPages[target], delivered ? L"Last post: OK" : L"Last post: FAILED");
+    PrintStatus(target == 0 ? kHostedPage : kWpPage, LastPostText(delivered));
 }
 
 void OnHrdStatus(const std::wstring& text) {
@@ -77,31 +59,19 @@ void OnSnapshotChanged() {
     if (line == sinkState.lastLiveLine)
         return;
     sinkState.lastLiveLine = line;
-    PrintStatus("Live Status", line);
+    PrintStatus(kLivePage, line);
 }
 
 } // namespace
 
-std::wstring UdpStatusText(int state, int port, const std::wstring& addressText) {
-    switch (state) {
-    case UdpListening:
-        return L"Listening on " + UdpListenAddress(addressText) + L":" + std::to_wstring(port);
-    case UdpBindError:
-        return L"Error: cannot bind port " + std::to_wstring(port);
-    default:
-        return L"Stopped";
-    }
-}
-
 std::wstring LiveStatusLine(const StationSnapshot& snapshot) {
     std::wstring line;
-    for (const LiveRow& row : kLiveRows) {
-        const std::wstring& value = snapshot.*row.field;
+    for (const LiveStatusRow& row : kLiveStatusRows) {
         if (!line.empty())
             line += L" | ";
         line += row.caption;
         line += L": ";
-        line += value.empty() ? std::wstring(L"-") : value;
+        line += LiveStatusValue(snapshot, row);
     }
     return line;
 }

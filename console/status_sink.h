@@ -6,10 +6,6 @@
 
 #include "core/station_snapshot.h"
 
-// The UDP status line for a listener state, as the window formats it, naming the address bound
-// for the configured text (UdpListenAddress).
-std::wstring UdpStatusText(int state, int port, const std::wstring& addressText);
-
 // The eleven rows of the live status page in one line, "-" for an empty value.
 std::wstring LiveStatusLine(const StationSnapshot& snapshot);
 

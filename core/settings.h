@@ -10,17 +10,6 @@ struct DashboardTarget {
     std::wstring dashboardId;
     std::wstring apiKey;
     int intervalSeconds = 30;
-#ifdef _WIN32
-    // The controls of the target's settings page (window handles), owned by the window.
-    void* enableBox = nullptr;
-    void* urlEdit = nullptr; // target 1 only: the hosted service's URL is built in
-    void* idEdit = nullptr;
-    void* keyEdit = nullptr;
-    void* showKeyButton = nullptr;
-    void* intervalBox = nullptr;
-    void* lastPostLabel = nullptr;
-    bool keyVisible = false;
-#endif
 };
 
 struct Settings {

@@ -6,13 +6,23 @@ std::uint64_t version = 0;
 PostSignal postSignal;
 std::atomic<bool> posterRunning{false};
 
+// A field's name is its form key, so the table names each once.
+#define SNAPSHOT_FIELD(name)                                                                       \
+    { #name, &StationSnapshot::name }
+const SnapshotField kSnapshotFields[kSnapshotFieldCount] = {
+    SNAPSHOT_FIELD(freq),      SNAPSHOT_FIELD(band),      SNAPSHOT_FIELD(mode),
+    SNAPSHOT_FIELD(mycall),    SNAPSHOT_FIELD(opcall),    SNAPSHOT_FIELD(radio),
+    SNAPSHOT_FIELD(op_status), SNAPSHOT_FIELD(locator),   SNAPSHOT_FIELD(location),
+    SNAPSHOT_FIELD(app),       SNAPSHOT_FIELD(call),      SNAPSHOT_FIELD(contestname),
+    SNAPSHOT_FIELD(freq2),     SNAPSHOT_FIELD(band2),     SNAPSHOT_FIELD(mode2),
+    SNAPSHOT_FIELD(radio2),    SNAPSHOT_FIELD(op_status2)};
+#undef SNAPSHOT_FIELD
+
 bool operator==(const StationSnapshot& a, const StationSnapshot& b) {
-    return a.freq == b.freq && a.band == b.band && a.mode == b.mode && a.mycall == b.mycall &&
-           a.opcall == b.opcall && a.radio == b.radio && a.op_status == b.op_status &&
-           a.locator == b.locator && a.location == b.location && a.app == b.app &&
-           a.call == b.call && a.contestname == b.contestname && a.freq2 == b.freq2 &&
-           a.band2 == b.band2 && a.mode2 == b.mode2 && a.radio2 == b.radio2 &&
-           a.op_status2 == b.op_status2 && a.radios == b.radios;
+    for (const SnapshotField& field : kSnapshotFields)
+        if (a.*field.value != b.*field.value)
+            return false;
+    return a.radios == b.radios;
 }
 
 void RequestPost() {

@@ -31,6 +31,15 @@ struct StationSnapshot {
     std::int32_t radios = 1;
 };
 
+// The text fields by their form keys, in the record's order; `radios` is the one number beside
+// them.
+struct SnapshotField {
+    const char* key;
+    std::wstring StationSnapshot::*value;
+};
+constexpr int kSnapshotFieldCount = 17;
+extern const SnapshotField kSnapshotFields[kSnapshotFieldCount];
+
 bool operator==(const StationSnapshot& a, const StationSnapshot& b);
 inline bool operator!=(const StationSnapshot& a, const StationSnapshot& b) {
     return !(a == b);

@@ -1,18 +1,12 @@
 #pragma once
-// How a worker tells the front end that something changed. Windows posts messages to the main
-// window (and sends the HRD text to its label with a bounded wait); POSIX calls the sink that the
-// console front end installed. Without a window or sink every call does nothing.
+// How a worker tells the front end that something changed: the front end installs one sink and
+// the workers call through it on their own threads. The window's sink posts messages to it (and
+// sends the HRD text to its label with a bounded wait); the console's prints. Without a sink, or
+// for a member left empty, a call does nothing.
+#include <functional>
 #include <string>
 
 enum UdpListenerState { UdpStopped = 0, UdpListening = 1, UdpBindError = 2 };
-
-void NotifySnapshotChanged();
-void NotifyUdpStatus(int state, int port);
-void NotifyPostResult(int target, bool delivered);
-void SetHrdStatusText(const std::wstring& text);
-
-#ifndef _WIN32
-#include <functional>
 
 struct NotifySink {
     std::function<void()> snapshotChanged;
@@ -23,4 +17,8 @@ struct NotifySink {
 
 // Install before the workers start, remove (nullptr) after they have been stopped.
 void InstallNotifySink(const NotifySink* sink);
-#endif
+
+void NotifySnapshotChanged();
+void NotifyUdpStatus(int state, int port);
+void NotifyPostResult(int target, bool delivered);
+void SetHrdStatusText(const std::wstring& text);

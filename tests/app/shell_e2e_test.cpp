@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <map>
 
-#include "platform/win32/window_targets.h"
+#include "app/window_sink.h"
 #include "resources/resource.h"
 #include "tests/app/driver.h"
 #include "tests/app/throwaway_profile.h"

@@ -1,5 +1,5 @@
-// The shell's own logic in-process: DPI scaling, status texts, interval lists, and the
-// start-at-logon registration against the registry of a throwaway (Wine) user.
+// The shell's own logic in-process: DPI scaling, interval lists, and the start-at-logon
+// registration against the registry of a throwaway (Wine) user.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -9,7 +9,6 @@
 #include "app/lifecycle.h"
 #include "app/main_window_layout.h"
 #include "app/startup_registration.h"
-#include "app/status_texts.h"
 #include "app/ui_state.h"
 #include "tests/app/throwaway_profile.h"
 
@@ -27,18 +26,6 @@ TEST(ScaleForDpi, RoundsHalvesAwayFromZero) {
         EXPECT_EQ(ScaleForDpi(c.value), c.scaled) << c.value << " at " << c.dpi;
     }
     ui.dpi = saved;
-}
-
-TEST(UdpStatusText, EachStateHasItsText) {
-    EXPECT_EQ(FormatUdpStatusText(1, L"", 12060), L"Listening on 0.0.0.0:12060");
-    EXPECT_EQ(FormatUdpStatusText(1, L"127.0.0.1", 2237), L"Listening on 127.0.0.1:2237");
-    // What is bound, whatever was typed; so a long text cannot crowd the port out either.
-    const std::wstring typed[] = {L"localhost", L"127.0.0.1x", L"::1", std::wstring(300, L'c')};
-    for (const std::wstring& text : typed)
-        EXPECT_EQ(FormatUdpStatusText(1, text, 12060), L"Listening on 0.0.0.0:12060");
-    EXPECT_EQ(FormatUdpStatusText(2, L"127.0.0.1", 65535), L"Error: cannot bind port 65535");
-    for (int state : {0, 3, -1})
-        EXPECT_EQ(FormatUdpStatusText(state, L"127.0.0.1", 12060), L"Stopped") << state;
 }
 
 TEST(IntervalChoices, MinimumDecidesTheEntriesAndCurrentTheSelection) {

@@ -1,13 +1,13 @@
 #pragma once
-// Records what the workers tell the front end, through the real notify seam: on Windows a hidden
-// window stands in for the main window and the HRD label, on POSIX a sink is installed.
+// Records what the workers tell the front end, through the sink it installs in their place.
 #include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "platform/notify.h"
 
 struct NotifyEvent {
     enum Kind { SnapshotChanged, UdpStatus, PostResult, HrdStatus };
@@ -40,6 +40,5 @@ struct NotifyRecorder {
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<NotifyEvent> events;
-    struct Platform;
-    Platform* platform = nullptr;
+    NotifySink sink;
 };

@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <thread>
 
@@ -24,19 +23,11 @@ inline void ResetLoggerSource() {
 // The non-empty fields as "name=value|...", so that an expectation is one line and a failure
 // shows the field that differs.
 inline std::string Describe(const StationSnapshot& s) {
-    const char* const names[] = {"freq",   "band",        "mode",    "mycall",   "opcall",
-                                 "radio",  "op_status",   "locator", "location", "app",
-                                 "call",   "contestname", "freq2",   "band2",    "mode2",
-                                 "radio2", "op_status2"};
-    const std::wstring* const values[] = {
-        &s.freq,      &s.band,    &s.mode,     &s.mycall, &s.opcall,    &s.radio,
-        &s.op_status, &s.locator, &s.location, &s.app,    &s.call,      &s.contestname,
-        &s.freq2,     &s.band2,   &s.mode2,    &s.radio2, &s.op_status2};
     std::string text;
-    for (std::size_t i = 0; i < std::size(values); ++i)
-        if (!values[i]->empty())
-            text +=
-                (text.empty() ? "" : "|") + std::string(names[i]) + "=" + WideToUtf8(*values[i]);
+    for (const SnapshotField& field : kSnapshotFields)
+        if (!(s.*field.value).empty())
+            text += (text.empty() ? "" : "|") + std::string(field.key) + "=" +
+                    WideToUtf8(s.*field.value);
     return s.radios == 1 ? text : text + "|radios=" + std::to_string(s.radios);
 }
 

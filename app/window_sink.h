@@ -1,5 +1,6 @@
 #pragma once
-// The window handles that workers reach, and the messages they post. Windows only.
+// The window handles that workers reach, the messages they post, and the sink that turns their
+// reports into those messages.
 #include <atomic>
 #include <windows.h>
 
@@ -12,3 +13,7 @@ constexpr UINT WM_POST_RESULT = WM_APP + 12;
 extern std::atomic<HWND> mainWindow;
 // The HRD page's status line, written by the HRD poller with a bounded send.
 extern std::atomic<HWND> hrdStatusLabel;
+
+// Installs the window's sink; call before any worker starts, and InstallNotifySink(nullptr) after
+// every worker has been stopped.
+void InstallWindowSink();
