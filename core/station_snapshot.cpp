@@ -4,7 +4,6 @@ std::mutex snapshotMutex;
 StationSnapshot stationSnapshot;
 std::uint64_t version = 0;
 PostSignal postSignal;
-std::atomic<bool> posterRunning{false};
 
 bool operator==(const StationSnapshot& a, const StationSnapshot& b) {
     return a.freq == b.freq && a.band == b.band && a.mode == b.mode && a.mycall == b.mycall &&
@@ -33,11 +32,4 @@ SnapshotRead ReadStationSnapshot() {
     read.version = version;
     read.snapshot = stationSnapshot;
     return read;
-}
-
-void WaitForPostRequest(std::unique_lock<std::mutex>& lock,
-                        std::chrono::steady_clock::time_point deadline) {
-    postSignal.condition.wait_until(
-        lock, deadline, [] { return postSignal.postRequested || !posterRunning.load(); });
-    postSignal.postRequested = false;
 }

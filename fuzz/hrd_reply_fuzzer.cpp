@@ -9,7 +9,7 @@
 #include <sys/socket.h>
 #endif
 
-#include "platform/net.h"
+#include "platform/net_peers.h"
 #include "platform/text.h"
 #include "sources/hrd/hrd_protocol.h"
 #include "sources/hrd/hrd_record.h"
