@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/diagnostic_file.h"
+#include "core/numbers.h"
 #include "core/settings.h"
 #include "core/station_snapshot.h"
 #include "core/worker.h"
@@ -156,7 +157,7 @@ void PollUntilFailure(HrdConnection& connection, const HrdSettings& copy) {
         Exchange(connection, connection.modeCommand, modeReply);
         if (connection.outOfStep)
             return; // the frequency just read may have answered an earlier question
-        RaiseStationUpdate(BuildHrdRecord(ReadHrdFrequency(frequencyReply), ReadHrdMode(modeReply),
+        RaiseStationUpdate(BuildHrdRecord(LeadingInteger(frequencyReply), ReadHrdMode(modeReply),
                                           copy.myCall, copy.opCall, connection.radio));
         if (!WaitHrdSlices(std::int64_t(copy.intervalSeconds) * 10))
             return;
