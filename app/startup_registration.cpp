@@ -4,6 +4,8 @@
 
 #include <shlobj.h>
 
+#include "platform/win32/handle.h"
+
 namespace {
 
 const wchar_t* const kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
@@ -23,8 +25,8 @@ std::wstring ModulePath() {
 }
 
 std::wstring ReadRunValue() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    ScopedKey key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_QUERY_VALUE, &key.handle) != ERROR_SUCCESS)
         return std::wstring();
     // One character more than offered, so the text always ends with a zero.
     wchar_t data[520] = {};
@@ -32,7 +34,6 @@ std::wstring ReadRunValue() {
     DWORD size = (ARRAYSIZE(data) - 1) * sizeof(wchar_t);
     const LONG status =
         RegQueryValueExW(key, kRunValueName, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
-    RegCloseKey(key);
     if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
         return std::wstring();
     return data;
@@ -55,9 +56,9 @@ bool SetStartWithWindows(bool enable) {
     if (!shortcut.empty())
         DeleteFileW(shortcut.c_str());
 
-    HKEY key = nullptr;
+    ScopedKey key;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, kRunKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+                        KEY_SET_VALUE, nullptr, &key.handle, nullptr) != ERROR_SUCCESS)
         return false;
     LONG status;
     if (enable) {
@@ -70,7 +71,6 @@ bool SetStartWithWindows(bool enable) {
         if (status == ERROR_FILE_NOT_FOUND)
             status = ERROR_SUCCESS;
     }
-    RegCloseKey(key);
     return status == ERROR_SUCCESS;
 }
 

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "sources/udp/logger_parser.h"
+#include "tests/support/element_text.h"
 
 namespace {
 

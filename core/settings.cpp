@@ -1,9 +1,9 @@
 #include "core/settings.h"
 
 #include <climits>
-#include <cwctype>
 #include <mutex>
 
+#include "core/numbers.h"
 #include "core/station_snapshot.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
@@ -135,24 +135,11 @@ void SaveSettings() {
 }
 
 int PortFromText(const std::wstring& text, int fallback) {
-    // Decimal with optional blanks and sign, like _wtoi, but without overflow.
-    std::size_t at = 0;
-    while (at < text.size() && std::iswspace(text[at]))
-        ++at;
-    bool negative = false;
-    if (at < text.size() && (text[at] == L'+' || text[at] == L'-'))
-        negative = text[at++] == L'-';
-    long long value = 0;
-    for (; at < text.size() && text[at] >= L'0' && text[at] <= L'9'; ++at) {
-        value = value * 10 + (text[at] - L'0');
-        if (value > INT_MAX)
-            return fallback;
-    }
-    return PortOrDefault(static_cast<int>(negative ? -value : value), fallback);
+    return PortOrDefault(LeadingInteger(text), fallback);
 }
 
-int PortOrDefault(int port, int fallback) {
-    return port >= 1 && port <= 65535 ? port : fallback;
+int PortOrDefault(std::int64_t port, int fallback) {
+    return port >= 1 && port <= 65535 ? static_cast<int>(port) : fallback;
 }
 
 namespace {

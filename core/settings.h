@@ -1,5 +1,6 @@
 #pragma once
 // Every user setting in one process-wide record, stored in settings.ini in the data folder.
+#include <cstdint>
 #include <string>
 
 #include "platform/profile.h"
@@ -66,7 +67,7 @@ struct SettingsForm {
 
 // The port, or the fallback when it lies outside 1..65535: never its low 16 bits, which would
 // quietly name some other port.
-int PortOrDefault(int port, int fallback);
+int PortOrDefault(std::int64_t port, int fallback);
 
 // A port typed into a box: its decimal value, or the fallback outside 1..65535 or when it is no
 // number.

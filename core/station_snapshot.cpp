@@ -4,7 +4,6 @@ std::mutex snapshotMutex;
 StationSnapshot stationSnapshot;
 std::uint64_t version = 0;
 PostSignal postSignal;
-std::atomic<bool> posterRunning{false};
 
 // A field's name is its form key, so the table names each once.
 #define SNAPSHOT_FIELD(name)                                                                       \
@@ -43,11 +42,4 @@ SnapshotRead ReadStationSnapshot() {
     read.version = version;
     read.snapshot = stationSnapshot;
     return read;
-}
-
-void WaitForPostRequest(std::unique_lock<std::mutex>& lock,
-                        std::chrono::steady_clock::time_point deadline) {
-    postSignal.condition.wait_until(
-        lock, deadline, [] { return postSignal.postRequested || !posterRunning.load(); });
-    postSignal.postRequested = false;
 }

@@ -1,7 +1,5 @@
 #pragma once
 // The one current picture of the station's status, its change counter and the poster's wake-up.
-#include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -57,9 +55,6 @@ struct PostSignal {
 };
 extern PostSignal postSignal;
 
-// The poster's run flag; its wait below ends when it is cleared.
-extern std::atomic<bool> posterRunning;
-
 void RequestPost();
 
 // The one way a source publishes: `change` edits the shared snapshot (and the parser state that
@@ -84,8 +79,3 @@ struct SnapshotRead {
     std::uint64_t version = 0;
 };
 SnapshotRead ReadStationSnapshot();
-
-// The poster's wait; call with postSignal.mutex held by `lock`. Ends when a post was requested,
-// the poster is stopping, or the deadline passed; clears the request either way.
-void WaitForPostRequest(std::unique_lock<std::mutex>& lock,
-                        std::chrono::steady_clock::time_point deadline);

@@ -9,7 +9,8 @@
 #include <sys/socket.h>
 #endif
 
-#include "platform/net.h"
+#include "core/numbers.h"
+#include "platform/net_peers.h"
 #include "platform/text.h"
 #include "sources/hrd/hrd_protocol.h"
 #include "sources/hrd/hrd_record.h"
@@ -74,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(trimmed.empty() || (!Blank(trimmed.front()) && !Blank(trimmed.back())));
         const std::wstring mode = ReadHrdMode(reply);
         Check(mode.size() <= trimmed.size());
-        const std::int64_t hertz = ReadHrdFrequency(reply);
+        const std::int64_t hertz = LeadingInteger(reply);
         const StationSnapshot record = BuildHrdRecord(hertz, mode, L"N0CALL", L"", trimmed);
         Check((hertz > 0) == !record.freq.empty());
         Check(record.freq.size() <= 31);

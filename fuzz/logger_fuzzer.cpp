@@ -8,6 +8,7 @@
 
 #include "core/station_snapshot.h"
 #include "sources/udp/logger_parser.h"
+#include "tests/support/element_text.h"
 
 namespace {
 

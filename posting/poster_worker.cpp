@@ -1,8 +1,7 @@
 #include "posting/poster_worker.h"
 
-#include <thread>
-
 #include "core/settings.h"
+#include "core/worker.h"
 #include "platform/notify.h"
 #include "posting/post_client.h"
 
@@ -16,7 +15,7 @@ constexpr auto kInitialBacklog = std::chrono::seconds(3600);
 // posts, each carrying the API key: the newest state goes out once the floor has passed.
 constexpr auto kPostFloor = std::chrono::seconds(1);
 
-std::thread posterThread;
+Worker posterWorker;
 
 Clock::time_point SteadyNow() {
     return Clock::now();
@@ -39,6 +38,7 @@ void PosterWorker() {
 
 } // namespace
 
+std::atomic<bool>& posterRunning = posterWorker.running;
 std::atomic<PostTransport> posterTransport{&PostStationUpdate};
 std::atomic<PosterClock> posterClock{&SteadyNow};
 
@@ -84,18 +84,18 @@ void RunPosterPass(PosterState& state, const SnapshotRead& read) {
     }
 }
 
+void WaitForPostRequest(std::unique_lock<std::mutex>& lock,
+                        std::chrono::steady_clock::time_point deadline) {
+    postSignal.condition.wait_until(
+        lock, deadline, [] { return postSignal.postRequested || !posterRunning.load(); });
+    postSignal.postRequested = false;
+}
+
 void StartPoster() {
-    if (posterRunning.exchange(true))
-        return;
-    if (posterThread.joinable())
-        posterThread.join();
-    posterThread = std::thread(PosterWorker);
+    StartWorker(posterWorker, PosterWorker);
 }
 
 void StopPoster() {
     // Woken without the mutex; a wake-up lost to that race costs at most one 200 ms wait.
-    if (posterRunning.exchange(false))
-        postSignal.condition.notify_all();
-    if (posterThread.joinable())
-        posterThread.join();
+    StopWorker(posterWorker, [] { postSignal.condition.notify_all(); });
 }

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "core/station_snapshot.h"
@@ -13,6 +14,14 @@
 // safe to repeat.
 void StartPoster();
 void StopPoster();
+
+// The poster's run flag; its wait below ends when it is cleared.
+extern std::atomic<bool>& posterRunning;
+
+// The poster's wait; call with postSignal.mutex held by `lock`. Ends when a post was requested,
+// the poster is stopping, or the deadline passed; clears the request either way.
+void WaitForPostRequest(std::unique_lock<std::mutex>& lock,
+                        std::chrono::steady_clock::time_point deadline);
 
 // What the worker remembers of its last attempt to one dashboard.
 struct TargetPostState {

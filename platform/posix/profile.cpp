@@ -5,6 +5,7 @@
 // never leaves half a file.
 #include "platform/profile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
@@ -12,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/numbers.h"
 #include "platform/posix/ini_text.h"
 #include "platform/text.h"
 
@@ -149,24 +151,7 @@ int ProfileGetInt(const ProfileFile& file, const std::wstring& section, const st
     const std::wstring text = ProfileGetString(file, section, key, L"");
     if (text.empty())
         return fallback;
-    std::size_t at = 0;
-    while (at < text.size() && (text[at] == L' ' || text[at] == L'\t'))
-        ++at;
-    bool negative = false;
-    if (at < text.size() && (text[at] == L'+' || text[at] == L'-'))
-        negative = text[at++] == L'-';
-    long long value = 0;
-    for (; at < text.size() && text[at] >= L'0' && text[at] <= L'9'; ++at) {
-        if (value <= INT_MAX) // beyond that it only saturates
-            value = value * 10 + (text[at] - L'0');
-    }
-    if (negative)
-        value = -value;
-    if (value > INT_MAX)
-        return INT_MAX;
-    if (value < INT_MIN)
-        return INT_MIN;
-    return static_cast<int>(value);
+    return static_cast<int>(std::clamp<std::int64_t>(LeadingInteger(text), INT_MIN, INT_MAX));
 }
 
 std::wstring ProfileReadString(const std::wstring& path, const std::wstring& section,

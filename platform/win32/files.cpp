@@ -1,27 +1,27 @@
 #include "platform/files.h"
 
-#include <windows.h>
+#include "platform/win32/handle.h"
 
 bool PathExists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    const ScopedFile file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid())
         return false;
     DWORD written = 0;
     const BOOL ok = bytes.empty() || WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()),
                                                &written, nullptr);
-    CloseHandle(file);
     return ok && written == bytes.size();
 }
 
 bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    const ScopedFile file(CreateFileW(path.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid())
         return false;
     bytes.clear();
     char buffer[65536];
@@ -29,6 +29,5 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
     BOOL ok;
     while ((ok = ReadFile(file, buffer, sizeof buffer, &got, nullptr)) && got > 0)
         bytes.append(buffer, got);
-    CloseHandle(file);
     return ok != FALSE;
 }

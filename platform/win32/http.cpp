@@ -3,7 +3,11 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include "platform/win32/handle.h"
+
 namespace {
+
+using ScopedInternet = ScopedHandle<HINTERNET, &WinHttpCloseHandle>;
 
 constexpr DWORD kHostCapacity = 256;
 constexpr DWORD kTargetCapacity = 1024;
@@ -41,25 +45,22 @@ HttpAnswer HttpPostForm(const std::wstring& url, const std::string& body) {
     if (!WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts))
         return answer;
 
-    HINTERNET session = WinHttpOpen(L"Corvane/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                                    WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
-    if (!session)
+    // Closed in the reverse order of opening as they go out of scope.
+    const ScopedInternet session(WinHttpOpen(L"Corvane/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                                             WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!session.Valid())
         return answer;
     WinHttpSetTimeouts(session, kStepTimeoutMs, kStepTimeoutMs, kStepTimeoutMs, kStepTimeoutMs);
 
-    HINTERNET connection = WinHttpConnect(session, host, parts.nPort, 0);
-    if (!connection) {
-        WinHttpCloseHandle(session);
+    const ScopedInternet connection(WinHttpConnect(session, host, parts.nPort, 0));
+    if (!connection.Valid())
         return answer;
-    }
     const DWORD secure = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
-    HINTERNET request = WinHttpOpenRequest(connection, L"POST", target, nullptr, WINHTTP_NO_REFERER,
-                                           WINHTTP_DEFAULT_ACCEPT_TYPES, secure);
-    if (!request) {
-        WinHttpCloseHandle(connection);
-        WinHttpCloseHandle(session);
+    const ScopedInternet request(WinHttpOpenRequest(connection, L"POST", target, nullptr,
+                                                    WINHTTP_NO_REFERER,
+                                                    WINHTTP_DEFAULT_ACCEPT_TYPES, secure));
+    if (!request.Valid())
         return answer;
-    }
     // Waiting for the response's whole head has a time-out of its own (90 s by default); it gets
     // the same 2 s as every other step, as on the other platforms.
     DWORD responseTimeout = kStepTimeoutMs;
@@ -84,10 +85,6 @@ HttpAnswer HttpPostForm(const std::wstring& url, const std::string& body) {
             answer.location = LocationOf(request);
         }
     }
-
-    WinHttpCloseHandle(request);
-    WinHttpCloseHandle(connection);
-    WinHttpCloseHandle(session);
     return answer;
 }
 

@@ -4,34 +4,25 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <system_error>
-#include <thread>
 
 #include "core/diagnostic_file.h"
+#include "core/numbers.h"
 #include "core/settings.h"
 #include "core/station_snapshot.h"
+#include "core/worker.h"
 #include "platform/notify.h"
 #include "platform/text.h"
 #include "sources/hrd/hrd_protocol.h"
 #include "sources/hrd/hrd_record.h"
 
-std::atomic<bool> hrdRunning{false};
-std::atomic<SocketHandle> hrdSocket{kInvalidSocket};
-const wchar_t* const kHrdControlsFileName = L"corvane-hrd-controls.txt";
-
 namespace {
 
-// Touched by the UI thread only (start and stop).
-std::thread hrdThread;
+Worker hrdWorker;
 
 // Cleared by a stop and by a drop: the pass in hand (connect, handshake, polls, the waits) ends at
 // its next look, and the next pass reads the settings afresh. Raised again before a pass copies
 // them, so a drop that comes after the copy is never lost.
 std::atomic<bool> hrdConnectionWanted{false};
-
-// A stop's or drop's wake-up and the worker's close never overlap, so nobody wakes a descriptor
-// that is already closed and perhaps reused by another socket of this process.
-std::mutex hrdSocketMutex;
 
 constexpr int kConnectLimitMs = 3000;
 constexpr int kRetrySlices = 30;
@@ -85,15 +76,9 @@ bool ConnectionWanted() {
     return hrdRunning.load() && hrdConnectionWanted.load();
 }
 
-// Waits whole slices of 100 ms, looking before each for a stop or a drop; false once one came.
-bool WaitSlices(std::int64_t slices) {
-    for (std::int64_t slice = 0; slice < slices; ++slice) {
-        if (!ConnectionWanted())
-            return false;
-        std::this_thread::sleep_until(std::chrono::steady_clock::now() +
-                                      std::chrono::milliseconds(100));
-    }
-    return ConnectionWanted();
+// Waits whole slices of 100 ms, cut short by a stop or a drop; false once one came.
+bool WaitHrdSlices(std::int64_t slices) {
+    return WaitSlices(hrdWorker, slices, &hrdConnectionWanted);
 }
 
 struct HrdConnection {
@@ -104,26 +89,13 @@ struct HrdConnection {
     bool outOfStep = false;
 };
 
-void CloseHrdSocket() {
-    std::lock_guard<std::mutex> lock(hrdSocketMutex);
-    CloseSocketSlot(hrdSocket);
-}
-
-// Wakes the worker out of its exchange. Where the wake-up only shuts the socket down, it stays in
-// the slot for the worker to close; where it closes it, the slot is emptied.
-void WakeHrdSocket() {
-    std::lock_guard<std::mutex> lock(hrdSocketMutex);
-    if (WakeSocket(hrdSocket.load()))
-        hrdSocket.store(kInvalidSocket);
-}
-
 // Once another thread has closed the connection its handle may already belong to a newer socket
 // elsewhere in the process, so it is not used again. And HRD speaks only when asked, while we ask
 // only once the last reply is read: anything already waiting when a request is about to go out is
 // a frame nobody asked for, or the late rest of a reply that timed out or was refused. From then
 // on every reply would answer the question before it, so the connection is given up.
 bool Exchange(HrdConnection& connection, const std::wstring& command, std::wstring& reply) {
-    if (connection.outOfStep || !ConnectionWanted() || hrdSocket.load() != connection.socket)
+    if (connection.outOfStep || !ConnectionWanted() || hrdSocket.handle.load() != connection.socket)
         return false;
     if (SocketReadable(connection.socket)) {
         connection.outOfStep = true;
@@ -185,9 +157,9 @@ void PollUntilFailure(HrdConnection& connection, const HrdSettings& copy) {
         Exchange(connection, connection.modeCommand, modeReply);
         if (connection.outOfStep)
             return; // the frequency just read may have answered an earlier question
-        RaiseStationUpdate(BuildHrdRecord(ReadHrdFrequency(frequencyReply), ReadHrdMode(modeReply),
+        RaiseStationUpdate(BuildHrdRecord(LeadingInteger(frequencyReply), ReadHrdMode(modeReply),
                                           copy.myCall, copy.opCall, connection.radio));
-        if (!WaitSlices(std::int64_t(copy.intervalSeconds) * 10))
+        if (!WaitHrdSlices(std::int64_t(copy.intervalSeconds) * 10))
             return;
     }
 }
@@ -207,36 +179,34 @@ void ConnectAndPoll() {
     HrdConnection connection;
     // In the slot before connecting, so that a stop or a drop (a Save) can cut the connect short.
     connection.socket = TcpSocket();
-    hrdSocket.store(connection.socket);
+    hrdSocket.handle.store(connection.socket);
     if (connection.socket == kInvalidSocket) {
-        WaitSlices(kRetrySlices);
+        WaitHrdSlices(kRetrySlices);
         return;
     }
     const bool connected = TcpConnectSocket(connection.socket, address, copy.port, kConnectLimitMs,
                                             &hrdConnectionWanted);
     // A drop may have found the socket still connecting, where a shutdown need not take.
     if (!connected || !ConnectionWanted()) {
-        CloseHrdSocket();
+        CloseSocketSlot(hrdSocket);
         if (!ConnectionWanted())
             return; // stopped, or dropped to read new settings
         SetHrdStatusText(kNotReachable);
-        WaitSlices(kRetrySlices);
+        WaitHrdSlices(kRetrySlices);
         return;
     }
 
     if (Handshake(connection)) {
         PollUntilFailure(connection, copy);
-        CloseHrdSocket();
+        CloseSocketSlot(hrdSocket);
         if (!hrdRunning.load())
             return;
         SetHrdStatusText(kReconnecting);
     } else {
-        CloseHrdSocket();
+        CloseSocketSlot(hrdSocket);
     }
-    WaitSlices(kRetrySlices);
+    WaitHrdSlices(kRetrySlices);
 }
-
-} // namespace
 
 void HrdPollerWorker() {
     while (hrdRunning.load())
@@ -244,27 +214,22 @@ void HrdPollerWorker() {
     SetHrdStatusText(kStopped);
 }
 
+} // namespace
+
+std::atomic<bool>& hrdRunning = hrdWorker.running;
+SocketSlot hrdSocket;
+const wchar_t* const kHrdControlsFileName = L"corvane-hrd-controls.txt";
+
 void StartHrdPoller() {
-    if (hrdRunning.exchange(true))
-        return;
-    if (hrdThread.joinable())
-        hrdThread.join();
-    try {
-        hrdThread = std::thread(HrdPollerWorker);
-    } catch (const std::system_error&) {
-        hrdRunning.store(false); // no thread, so nothing to stop later
-    }
+    StartWorker(hrdWorker, HrdPollerWorker);
 }
 
 void StopHrdPoller() {
-    hrdRunning.store(false);
-    hrdConnectionWanted.store(false);
-    WakeHrdSocket();
-    if (hrdThread.joinable())
-        hrdThread.join();
+    StopWorker(hrdWorker, [] { DropHrdConnection(); });
 }
 
 void DropHrdConnection() {
     hrdConnectionWanted.store(false);
-    WakeHrdSocket();
+    WakeSocketSlot(hrdSocket);
+    WakeWorker(hrdWorker);
 }

@@ -5,16 +5,13 @@
 
 #include "platform/net.h"
 
-extern std::atomic<bool> hrdRunning;
-extern std::atomic<SocketHandle> hrdSocket;
+extern std::atomic<bool>& hrdRunning;
+extern SocketSlot hrdSocket;
 
 void StartHrdPoller();
 void StopHrdPoller();
 // Closes the connection; the poller reconnects and reads its settings afresh.
 void DropHrdConnection();
-
-// The worker thread's body; runs until hrdRunning is cleared.
-void HrdPollerWorker();
 
 // The diagnostic file written once per connection with what the handshake learnt.
 extern const wchar_t* const kHrdControlsFileName;

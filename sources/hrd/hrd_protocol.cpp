@@ -106,30 +106,6 @@ std::wstring TrimWhitespace(const std::wstring& text) {
     return text.substr(first, last - first + 1);
 }
 
-std::int64_t ReadHrdFrequency(const std::wstring& reply) {
-    const std::wstring text = TrimWhitespace(reply);
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == L' ' || (text[i] >= L'\t' && text[i] <= L'\r')))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == L'+' || text[i] == L'-'))
-        negative = text[i++] == L'-';
-    // The magnitude is gathered unsigned, so the negative limit is reachable without overflow.
-    const std::uint64_t limit = negative ? std::uint64_t(INT64_MAX) + 1 : std::uint64_t(INT64_MAX);
-    std::uint64_t value = 0;
-    for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
-        const unsigned digit = static_cast<unsigned>(text[i] - L'0');
-        if (value > (limit - digit) / 10) {
-            value = limit;
-            break;
-        }
-        value = value * 10 + digit;
-    }
-    if (!negative)
-        return static_cast<std::int64_t>(value);
-    return value == limit ? INT64_MIN : -static_cast<std::int64_t>(value);
-}
-
 std::wstring ReadHrdMode(const std::wstring& reply) {
     const std::wstring text = TrimWhitespace(reply);
     const std::size_t colon = text.find(L':');

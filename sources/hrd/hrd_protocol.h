@@ -47,9 +47,5 @@ bool ReceiveExact(
 // Without leading and trailing space, tab, CR and LF; other white space stays.
 std::wstring TrimWhitespace(const std::wstring& text);
 
-// The frequency reply in hertz: a signed decimal prefix, saturating at the 64-bit limits, 0 when
-// there is no digit. Only a value above 0 is a frequency.
-std::int64_t ReadHrdFrequency(const std::wstring& reply);
-
 // The mode reply: trimmed, and when it holds a colon, the trimmed text after the first one.
 std::wstring ReadHrdMode(const std::wstring& reply);

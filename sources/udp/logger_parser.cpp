@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <limits>
@@ -11,6 +10,7 @@
 #include <utility>
 
 #include "core/band_plan.h"
+#include "core/numbers.h"
 #include "core/station_snapshot.h"
 #include "platform/text.h"
 
@@ -240,35 +240,6 @@ void HandleContactMessage(std::string_view text) {
 
 } // namespace
 
-std::string LowerAscii(const std::string& text) {
-    std::string lowered(text);
-    for (char& c : lowered)
-        c = LowerChar(c);
-    return lowered;
-}
-
-std::int64_t LeadingInteger(std::string_view text) {
-    std::size_t at = 0;
-    while (at < text.size() && IsSpace(text[at]))
-        ++at;
-    bool negative = false;
-    if (at < text.size() && (text[at] == '+' || text[at] == '-'))
-        negative = text[at++] == '-';
-    // Accumulate towards the sign so that the negative limit is reachable too.
-    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
-    constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
-    std::int64_t value = 0;
-    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
-        const int digit = text[at] - '0';
-        if (negative) {
-            value = value < (kMin + digit) / 10 ? kMin : value * 10 - digit;
-        } else {
-            value = value > (kMax - digit) / 10 ? kMax : value * 10 + digit;
-        }
-    }
-    return value;
-}
-
 std::string RootElementName(const std::string& text) {
     std::size_t search = 0;
     for (;;) {
@@ -356,49 +327,6 @@ void ElementTexts(std::string_view text, const ElementNames& wanted, std::string
             open |= bit;
         }
     }
-}
-
-// Three decimals, rounded the way printf rounds the double hz / 1e6. Away from a tie that is the
-// rounding of the exact quotient, as long as the double holds it to well within a hertz, which it
-// does far beyond any radio's frequency; ties and the rest go to snprintf.
-void FormatMegahertz(std::int64_t hz, std::wstring& out) {
-    constexpr std::int64_t kExactBelow = 1'000'000'000'000'000;
-    if (hz >= 0 && hz < kExactBelow && hz % 1000 != 500) {
-        const std::int64_t khz = hz / 1000 + (hz % 1000 > 500 ? 1 : 0);
-        wchar_t digits[24];
-        wchar_t* start = std::end(digits);
-        std::int64_t rest = khz;
-        for (int place = 0; place < 3; ++place, rest /= 10)
-            *--start = static_cast<wchar_t>(L'0' + rest % 10);
-        *--start = L'.';
-        do
-            *--start = static_cast<wchar_t>(L'0' + rest % 10);
-        while ((rest /= 10) != 0);
-        out.assign(start, std::end(digits));
-        return;
-    }
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.3f", static_cast<double>(hz) / 1000000.0);
-    out.clear();
-    for (const char* p = buffer; *p; ++p)
-        out.push_back(*p == ',' ? L'.' : static_cast<wchar_t>(*p)); // whatever the locale
-}
-
-// The plain way: the whole text searched for the patterns.
-std::string ElementText(const std::string& text, const std::string& name) {
-    const std::string lowered = LowerAscii(text);
-    const std::string lowerName = LowerAscii(name);
-    const std::size_t open = lowered.find("<" + lowerName);
-    if (open == std::string::npos)
-        return std::string();
-    const std::size_t close = lowered.find('>', open);
-    if (close == std::string::npos)
-        return std::string();
-    const std::size_t begin = close + 1;
-    const std::size_t end = lowered.find("</" + lowerName + ">", begin);
-    if (end == std::string::npos)
-        return std::string();
-    return text.substr(begin, end - begin);
 }
 
 void ParseLoggerDatagram(const std::string& text) {

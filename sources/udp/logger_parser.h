@@ -7,7 +7,6 @@
 
 void ParseLoggerDatagram(const std::string& text);
 std::string RootElementName(const std::string& text);
-std::string ElementText(const std::string& text, const std::string& name);
 
 // Element names prepared for reading them all in one pass (at most kMaxElementsAtOnce).
 constexpr std::size_t kMaxElementsAtOnce = 32;
@@ -19,18 +18,10 @@ struct ElementNames {
     std::uint32_t emptyNames = 0;
 };
 
-// texts[i] is exactly what ElementText(text, names[i]) gives, as a view into `text`; `texts`
-// holds wanted.size views.
+// texts[i] is the text of element names[i], as a view into `text`: from after the ">" that
+// follows the first "<name" to the first "</name>" past that ">" (ASCII letters in either case),
+// empty when either is missing. `texts` holds wanted.size views.
 void ElementTexts(std::string_view text, const ElementNames& wanted, std::string_view* texts);
-std::string LowerAscii(const std::string& text);
-
-// Hertz as megahertz with three decimals, exactly as printf's "%.3f" shows hz / 1e6, with a full
-// stop whatever the locale. Written into `out`, whose storage is reused.
-void FormatMegahertz(std::int64_t hz, std::wstring& out);
-
-// Reads a decimal integer the way atoll does (leading white space, sign, digits up to the first
-// non-digit; none gives 0), but saturates at the 64-bit limits instead of overflowing.
-std::int64_t LeadingInteger(std::string_view text);
 
 // The parser's monotonic clock in nanoseconds; radios expire by it. nullptr restores the steady
 // clock. For tests, which cannot wait for a radio to fall silent for real.

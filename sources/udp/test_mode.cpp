@@ -1,11 +1,6 @@
 #include "sources/udp/test_mode.h"
 
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
-
-std::atomic<bool> testModeRunning{false};
+#include "core/worker.h"
 
 namespace {
 
@@ -23,30 +18,21 @@ constexpr DemoStep kDemoSteps[kDemoStepCount] = {
     {L"144.174", L"2m", L"FT8", true},
 };
 
-// A step is shown for 30 slices; the flag is looked at before each, so a stop is seen quickly.
+// A step is shown for 30 slices of 100 ms.
 constexpr int kSlicesPerStep = 30;
-constexpr std::chrono::milliseconds kSlice{100};
 
-std::thread testModeThread;
-// Lets StopTestMode cut a slice short instead of waiting it out.
-std::mutex sliceMutex;
-std::condition_variable sliceWake;
-
-void WaitOneSlice() {
-    const auto until = std::chrono::steady_clock::now() + kSlice;
-    std::unique_lock<std::mutex> lock(sliceMutex);
-    sliceWake.wait_until(lock, until, [] { return !testModeRunning.load(); });
-}
+Worker testModeWorker;
 
 void TestModeWorker() {
     for (std::uint64_t counter = 0; testModeRunning.load(); ++counter) {
         RaiseStationUpdate(DemoStepRecord(counter));
-        for (int slice = 0; slice < kSlicesPerStep && testModeRunning.load(); ++slice)
-            WaitOneSlice();
+        WaitSlices(testModeWorker, kSlicesPerStep);
     }
 }
 
 } // namespace
+
+std::atomic<bool>& testModeRunning = testModeWorker.running;
 
 StationSnapshot DemoStepRecord(std::uint64_t counter) {
     const DemoStep& step = kDemoSteps[counter % kDemoStepCount];
@@ -66,19 +52,9 @@ StationSnapshot DemoStepRecord(std::uint64_t counter) {
 }
 
 void StartTestMode() {
-    if (testModeRunning.exchange(true))
-        return;
-    if (testModeThread.joinable())
-        testModeThread.join();
-    testModeThread = std::thread(TestModeWorker);
+    StartWorker(testModeWorker, TestModeWorker);
 }
 
 void StopTestMode() {
-    if (testModeRunning.exchange(false)) {
-        // Taking the mutex orders the flag's change before the worker's next predicate test.
-        { std::lock_guard<std::mutex> lock(sliceMutex); }
-        sliceWake.notify_all();
-    }
-    if (testModeThread.joinable())
-        testModeThread.join();
+    StopWorker(testModeWorker);
 }

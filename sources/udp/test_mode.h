@@ -6,7 +6,7 @@
 
 #include "core/station_snapshot.h"
 
-extern std::atomic<bool> testModeRunning;
+extern std::atomic<bool>& testModeRunning;
 
 // Starts the cycle at its first step; does nothing while it runs.
 void StartTestMode();

@@ -1,29 +1,18 @@
 #include "sources/udp/udp_listener.h"
 
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include "core/diagnostic_file.h"
 #include "core/settings.h"
+#include "core/worker.h"
 #include "platform/notify.h"
 #include "platform/text.h"
 #include "sources/udp/logger_parser.h"
 #include "sources/udp/test_mode.h"
 
-std::atomic<bool> udpRunning{false};
-std::atomic<SocketHandle> udpSocket{kInvalidSocket};
-std::atomic<std::uint64_t> udpDatagramsTaken{0};
-const wchar_t* const kUdpLastDatagramFile = L"corvane-udp-last.xml";
-
 namespace {
 
-// Touched by the UI thread only (start and stop).
-std::thread udpThread;
-
-// A stop's wake-up and the worker's close of udpSocket never overlap, so the stop never touches
-// a descriptor that is already closed and perhaps reused.
-std::mutex udpSocketMutex;
+Worker udpWorker;
 
 // Large enough for any IPv4 UDP payload (65,507 bytes).
 constexpr int kReceiveBufferSize = 65536;
@@ -35,7 +24,7 @@ void UdpReceiverWorker(std::string address, int port) {
         NotifyUdpStatus(UdpBindError, port);
         return;
     }
-    udpSocket.store(socket);
+    udpSocket.handle.store(socket);
     // A stop that came before the store found no socket to wake; it cleared the flag first, so
     // the loop below does not start and the slot is emptied on the way out.
     NotifyUdpStatus(UdpListening, port);
@@ -44,7 +33,7 @@ void UdpReceiverWorker(std::string address, int port) {
     while (udpRunning.load()) {
         const int received = SocketReceive(socket, buffer.data(), kReceiveBufferSize);
         if (received < 0)
-            break; // an error, or a stop that closed the socket (Windows)
+            break; // an error, or a stop's wake-up (Windows)
         if (received == 0 && !udpRunning.load())
             break; // on POSIX a stop's shutdown reads as an empty datagram
         // An empty datagram says nothing, but it must not end the listener either.
@@ -55,14 +44,16 @@ void UdpReceiverWorker(std::string address, int port) {
         }
         udpDatagramsTaken.fetch_add(1);
     }
-    {
-        std::lock_guard<std::mutex> lock(udpSocketMutex);
-        CloseSocketSlot(udpSocket); // unless a stop on Windows closed it already
-    }
+    CloseSocketSlot(udpSocket);
     NotifyUdpStatus(UdpStopped, port);
 }
 
 } // namespace
+
+std::atomic<bool>& udpRunning = udpWorker.running;
+SocketSlot udpSocket;
+std::atomic<std::uint64_t> udpDatagramsTaken{0};
+const wchar_t* const kUdpLastDatagramFile = L"corvane-udp-last.xml";
 
 std::wstring UdpListenAddress(const std::wstring& addressText) {
     const std::wstring& text = addressText;
@@ -81,24 +72,13 @@ std::wstring UdpListenAddress(const std::wstring& addressText) {
 }
 
 void StartUdpListener(const std::wstring& addressText, int port) {
-    if (udpRunning.load())
-        return;
-    if (udpThread.joinable())
-        udpThread.join(); // a worker that ended by itself (bind error)
-    if (port < 1 || port > 65535)
-        port = kDefaultUdpPort;
-    udpRunning.store(true);
-    udpThread = std::thread(UdpReceiverWorker, WideToUtf8(UdpListenAddress(addressText)), port);
+    const std::string address = WideToUtf8(UdpListenAddress(addressText));
+    port = PortOrDefault(port, kDefaultUdpPort);
+    StartWorker(udpWorker, [address, port] { UdpReceiverWorker(address, port); });
 }
 
 void StopUdpListener() {
-    if (udpRunning.exchange(false)) {
-        // Wake a receive that is blocked; the worker then sees the flag cleared and closes the
-        // socket itself where the wake-up left it open.
-        std::lock_guard<std::mutex> lock(udpSocketMutex);
-        if (WakeSocket(udpSocket.load()))
-            udpSocket.store(kInvalidSocket);
-    }
-    if (udpThread.joinable())
-        udpThread.join();
+    // The wake-up ends a blocked receive; the worker then sees the flag cleared and closes the
+    // socket itself.
+    StopWorker(udpWorker, [] { WakeSocketSlot(udpSocket); });
 }

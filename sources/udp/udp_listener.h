@@ -7,8 +7,8 @@
 
 #include "platform/net.h"
 
-extern std::atomic<bool> udpRunning;
-extern std::atomic<SocketHandle> udpSocket;
+extern std::atomic<bool>& udpRunning;
+extern SocketSlot udpSocket;
 
 // Datagrams the worker has taken off its socket so far, whether it parsed them, dropped them in
 // test mode or passed over an empty one. Lets a peer know that what it sent has been dealt with.

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "platform/files.h"
-#include "platform/net.h"
+#include "platform/net_peers.h"
 #include "platform/text.h"
 #include "tests/console/console_process.h"
 #include "tests/support/temp_folder.h"

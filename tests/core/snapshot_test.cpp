@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "core/station_snapshot.h"
+#include "posting/poster_worker.h"
 #include "tests/support/notify_recorder.h"
 
 namespace {

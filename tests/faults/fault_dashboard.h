@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/net.h"
+#include "platform/net_peers.h"
 
 enum class BrokenAnswer {
     Trickle,           // "HTTP/1.1 200 OK" and a header that grows by one byte a second, forever

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "core/settings.h"
-#include "platform/net.h"
+#include "platform/net_peers.h"
 #include "tests/support/temp_folder.h"
 #include "tools/dashboard_sink/dashboard_sink.h"
 

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/net.h"
+#include "platform/net_peers.h"
 #include "tests/faults/fault_support.h"
 
 namespace {
@@ -75,8 +75,7 @@ TEST(SocketWake, EndsTheReceiveAndKeepsTheHandleFromOtherSockets) {
             std::this_thread::sleep_for(50ms);
             EXPECT_FALSE(ended.load());
         }
-        const bool closed = WakeSocket(pair.socket);
-        EXPECT_FALSE(closed);
+        WakeSocket(pair.socket);
         // Any socket opened now must get a handle of its own.
         const SocketHandle other = UdpBind("127.0.0.1", 0);
         EXPECT_NE(other, pair.socket);

@@ -17,6 +17,7 @@
 #include "tests/faults/fault_support.h"
 #include "tests/support/notify_recorder.h"
 #include "tests/support/temp_folder.h"
+#include "tests/udp/udp_test_support.h"
 #include "tools/dashboard_sink/dashboard_sink.h"
 #include "tools/hrd_sim/hrd_sim.h"
 
@@ -26,9 +27,9 @@ using namespace std::chrono_literals;
 
 constexpr int kFullCycles = 1000;
 
-// Bounds of one stop: the test mode and the UDP listener are woken at once; the HRD poller looks
-// at its flag every 100 ms; the poster finishes the pass in progress, whose post to a healthy
-// local dashboard takes milliseconds (its worst case is two whole exchanges).
+// Bounds of one stop: the test mode, the UDP listener and the HRD poller are woken at once; the
+// poster finishes the pass in progress, whose post to a healthy local dashboard takes
+// milliseconds (its worst case is two whole exchanges).
 constexpr double kTestModeStopBoundMs = 500;
 constexpr double kUdpStopBoundMs = 500;
 constexpr double kHrdStopBoundMs = 1000;
@@ -41,13 +42,6 @@ template <typename Step> double Timed(HangWatch& watch, const char* stage, Step 
     const double elapsed = MillisecondsSince(start);
     watch.Leave();
     return elapsed;
-}
-
-int FreeUdpPort() {
-    const SocketHandle probe = UdpBind("127.0.0.1", 0);
-    const int port = LocalPort(probe);
-    CloseSocket(probe);
-    return port;
 }
 
 int CountOf(const std::vector<int>& values, int value) {

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/net.h"
+#include "platform/net_peers.h"
 #include "sources/hrd/hrd_protocol.h"
 
 namespace {

@@ -117,7 +117,7 @@ TEST_F(HrdPollerTest, ConnectsLearnsTheRadioAndPublishesEachPoll) {
         EXPECT_TRUE(postSignal.postRequested);
     }
     EXPECT_EQ(HrdSimConnections(sim), 1);
-    EXPECT_EQ(hrdSocket.load(), kInvalidSocket);
+    EXPECT_EQ(hrdSocket.handle.load(), kInvalidSocket);
     EXPECT_EQ(recorder.HrdTexts(), (Texts{kConnecting, kConnected, kStopped}));
 }
 
@@ -246,7 +246,7 @@ TEST_F(HrdPollerTest, DropWhileConnectingConnectsWithTheNewSettingsAtOnce) {
     ASSERT_LT(queued.size(), 8u) << "the queue never filled, so no connect would wait";
     ConfigureHrd(L"127.0.0.1", LocalPort(full), 1, L"K1OLD");
     StartHrdPoller();
-    EXPECT_TRUE(WaitUntil([] { return hrdSocket.load() != kInvalidSocket; }, 2s));
+    EXPECT_TRUE(WaitUntil([] { return hrdSocket.handle.load() != kInvalidSocket; }, 2s));
     ConfigureHrd(L"127.0.0.1", sim.port, 1, L"K1NEW");
     DropHrdConnection();
     EXPECT_TRUE(WaitForPolls(1, 1500ms));

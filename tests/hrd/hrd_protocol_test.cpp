@@ -25,21 +25,6 @@ TEST(HrdFrame, HeaderUtf16UnitsAndATerminatingNul) {
                       std::string("\0\0\0\xCD\xAB\x34\x12\x34\x12\xCD\xAB\0\0\0\0", 15) + c.second);
 }
 
-TEST(HrdText, FrequencyIsASaturatingSignedPrefix) {
-    const std::pair<std::int64_t, std::vector<std::wstring>> cases[] = {
-        {14074000, {L"14074000", L" \t14074000\r\n", L"14074000.9", L"+14074000", L"14074000 1"}},
-        {14074000, {L"14074000abc", L"\v14074000", L"000000000000000000000000000014074000"}},
-        {-5, {L"-5"}},
-        // Full-width digits are no digits.
-        {0, {L"0", L"", L"abc", L"+", L"-", L"0x1F", L"\uFF11\uFF12"}},
-        {INT64_MAX, {L"9223372036854775807", L"9223372036854775808", L"99999999999999999999999"}},
-        {INT64_MIN, {L"-9223372036854775808", L"-9223372036854775809", L"-9999999999999999999999"}},
-    };
-    for (const auto& c : cases)
-        for (const std::wstring& reply : c.second)
-            EXPECT_EQ(ReadHrdFrequency(reply), c.first) << "reply size " << reply.size();
-}
-
 // Trimming takes off space, tab, CR and LF only: no-break space, vertical tab, form feed and NUL
 // stay.
 TEST(HrdText, ModeIsTheTrimmedTextAfterTheFirstColon) {

@@ -107,7 +107,7 @@ TEST_F(UdpListener, StatusSequenceAndStopWhileBlocked) {
     StopUdpListener();
     EXPECT_LT(std::chrono::steady_clock::now() - stopping, 1s);
     EXPECT_FALSE(udpRunning.load());
-    EXPECT_EQ(udpSocket.load(), kInvalidSocket);
+    EXPECT_EQ(udpSocket.handle.load(), kInvalidSocket);
     EXPECT_TRUE(WaitForStates({UdpListening, UdpStopped}));
     StopUdpListener(); // stopping a stopped listener does nothing
     EXPECT_EQ(recorder.UdpStates().size(), 2u);
@@ -166,7 +166,7 @@ TEST_F(UdpListener, PortTakenGivesBindErrorAndALaterStartWorks) {
         StartUdpListener(L"127.0.0.1", port);
         ASSERT_TRUE(WaitForStates({UdpBindError}));
         EXPECT_TRUE(WaitUntil([] { return !udpRunning.load(); }));
-        EXPECT_EQ(udpSocket.load(), kInvalidSocket);
+        EXPECT_EQ(udpSocket.handle.load(), kInvalidSocket);
         StopUdpListener(); // only joins the ended worker
     }
     StartUdpListener(L"127.0.0.1", port);
@@ -188,7 +188,7 @@ TEST_F(UdpListener, AddressesThatAreNoDottedQuadListenEverywhere) {
         ASSERT_TRUE(WaitForStates({UdpListening}));
         sockaddr_in bound{};
         socklen_t size = sizeof bound;
-        getsockname(static_cast<decltype(::socket(0, 0, 0))>(udpSocket.load()),
+        getsockname(static_cast<decltype(::socket(0, 0, 0))>(udpSocket.handle.load()),
                     reinterpret_cast<sockaddr*>(&bound), &size);
         const bool typedLoopback = address == loopback;
         EXPECT_EQ(bound.sin_addr.s_addr, htonl(typedLoopback ? INADDR_LOOPBACK : INADDR_ANY))

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "core/station_snapshot.h"
-#include "platform/net.h"
+#include "platform/net_peers.h"
 #include "platform/text.h"
 #include "sources/udp/logger_parser.h"
 #include "tests/support/temp_folder.h"

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/net.h"
+#include "platform/net_peers.h"
 
 struct SinkRequest {
     std::string method;

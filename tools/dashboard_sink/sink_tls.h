@@ -2,7 +2,7 @@
 // HTTPS for the dashboard sink, with certificates made on the spot (POSIX with OpenSSL only).
 #include <string>
 
-#include "platform/net.h"
+#include "platform/net_peers.h"
 
 // A test CA, a server certificate for 127.0.0.1 and localhost signed by it, and a self-signed
 // certificate for the same names that nobody trusts. All PEM.

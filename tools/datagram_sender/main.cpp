@@ -15,7 +15,7 @@
 #include <iterator>
 #include <string>
 
-#include "platform/net.h"
+#include "platform/net_peers.h"
 
 namespace {
 

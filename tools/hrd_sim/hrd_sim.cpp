@@ -213,8 +213,7 @@ void ServeLoop(HrdSim* simulator) {
 // wake-up never meets a descriptor that is already closed.
 void WakeConnection(HrdSim& sim) {
     std::lock_guard<std::mutex> lock(sim.mutex);
-    if (WakeSocket(sim.connection.load()))
-        sim.connection.store(kInvalidSocket);
+    WakeSocket(sim.connection.load());
 }
 
 // Gets the serving thread out of a blocking accept.

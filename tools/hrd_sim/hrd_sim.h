@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/net.h"
+#include "platform/net_peers.h"
 
 enum HrdSimFault {
     HrdSimNoFault,

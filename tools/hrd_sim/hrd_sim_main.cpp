@@ -6,7 +6,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/net.h"
+#include "platform/net_peers.h"
 #include "platform/text.h"
 #include "tools/hrd_sim/hrd_sim.h"
 

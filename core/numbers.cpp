@@ -1,0 +1,69 @@
+#include "core/numbers.h"
+
+#include <cstdio>
+#include <iterator>
+#include <limits>
+
+namespace {
+
+// The C locale's white space, as atoll and isspace know it.
+template <typename Char> bool IsSpace(Char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+template <typename Char> std::int64_t ReadLeadingInteger(std::basic_string_view<Char> text) {
+    std::size_t at = 0;
+    while (at < text.size() && IsSpace(text[at]))
+        ++at;
+    bool negative = false;
+    if (at < text.size() && (text[at] == '+' || text[at] == '-'))
+        negative = text[at++] == '-';
+    // Accumulate towards the sign so that the negative limit is reachable too.
+    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+    constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+    std::int64_t value = 0;
+    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+        const int digit = static_cast<int>(text[at] - '0');
+        if (negative)
+            value = value < (kMin + digit) / 10 ? kMin : value * 10 - digit;
+        else
+            value = value > (kMax - digit) / 10 ? kMax : value * 10 + digit;
+    }
+    return value;
+}
+
+} // namespace
+
+std::int64_t LeadingInteger(std::string_view text) {
+    return ReadLeadingInteger(text);
+}
+
+std::int64_t LeadingInteger(std::wstring_view text) {
+    return ReadLeadingInteger(text);
+}
+
+// Three decimals, rounded the way printf rounds the double hz / 1e6. Away from a tie that is the
+// rounding of the exact quotient, as long as the double holds it to well within a hertz, which it
+// does far beyond any radio's frequency; ties and the rest go to snprintf.
+void FormatMegahertz(std::int64_t hz, std::wstring& out) {
+    constexpr std::int64_t kExactBelow = 1'000'000'000'000'000;
+    if (hz >= 0 && hz < kExactBelow && hz % 1000 != 500) {
+        const std::int64_t khz = hz / 1000 + (hz % 1000 > 500 ? 1 : 0);
+        wchar_t digits[24];
+        wchar_t* start = std::end(digits);
+        std::int64_t rest = khz;
+        for (int place = 0; place < 3; ++place, rest /= 10)
+            *--start = static_cast<wchar_t>(L'0' + rest % 10);
+        *--start = L'.';
+        do
+            *--start = static_cast<wchar_t>(L'0' + rest % 10);
+        while ((rest /= 10) != 0);
+        out.assign(start, std::end(digits));
+        return;
+    }
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.3f", static_cast<double>(hz) / 1000000.0);
+    out.clear();
+    for (const char* p = buffer; *p; ++p)
+        out.push_back(*p == ',' ? L'.' : static_cast<wchar_t>(*p)); // whatever the locale
+}

@@ -1,0 +1,16 @@
+#pragma once
+// The numbers that arrive as text (ports, settings, frequencies), and megahertz shown as text.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// A decimal integer read the way atoll reads one (leading white space, a sign, digits up to the
+// first other character; none gives 0), but saturating at the 64-bit limits instead of
+// overflowing. Callers apply their own ranges to it.
+std::int64_t LeadingInteger(std::string_view text);
+std::int64_t LeadingInteger(std::wstring_view text);
+
+// Hertz as megahertz with three decimals, exactly as printf's "%.3f" shows hz / 1e6, with a full
+// stop whatever the locale. Written into `out`, whose storage is reused: the logger formats one
+// per datagram.
+void FormatMegahertz(std::int64_t hz, std::wstring& out);
