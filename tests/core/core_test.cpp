@@ -34,7 +34,6 @@ TEST(SettingsStore, FirstRunWritesEveryKeyInOrderWithItsDefault) {
                           "url=" CORVANE_TEST_WP_URL "\nid=\napi_key=\ninterval=30\n[udp]\n"
                           "enabled=1\nip=0.0.0.0\nport=12060\n[app]\nstart_minimized=1\n[hrd]\n"
                           "enabled=0\nhost=127.0.0.1\nport=7809\ninterval=2\nmycall=\noperator=\n");
-    EXPECT_EQ(settings.targets[0].url, kHostedBaseUrl);
     settings = Settings{};
 }
 
@@ -80,11 +79,12 @@ TEST(SettingsApply, RulesForEachFieldThenTheFile) {
     form.udpPortText = L"70000";
     form.hrdPortText = L" 7810";
     form.hrdIntervalData = -1;
+    settings.targets[0].url.clear();
     ApplySettings(form);
+    EXPECT_EQ(settings.targets[0].url, kHostedBaseUrl);
     settings = Settings{};
     LoadSettings();
     EXPECT_FALSE(settings.targets[0].enabled);
-    EXPECT_EQ(settings.targets[0].url, kHostedBaseUrl);
     EXPECT_EQ(settings.targets[0].intervalSeconds, 60);
     EXPECT_EQ(settings.targets[1].intervalSeconds, 5); // nothing selected
     EXPECT_EQ(settings.targets[1].url, L"https://shack.example.org/blog");

@@ -18,8 +18,8 @@ TEST(PosixProfile, EncodingsAndSizes) {
     const std::pair<std::string, ProfileFileState> cases[] = {
         {"\xEF\xBB\xBF" + ini, ProfileFileState::Read},
         {"\xFF\xFE" + utf16, ProfileFileState::Read},
-        {ini + std::string(kProfileFileMax - ini.size(), '\n'), ProfileFileState::Read},
-        {ini + std::string(kProfileFileMax - ini.size() + 1, '\n'), ProfileFileState::TooLarge},
+        {ini + std::string((1 << 20) - ini.size(), '\n'), ProfileFileState::Read},
+        {ini + std::string((1 << 20) - ini.size() + 1, '\n'), ProfileFileState::TooLarge},
         {utf16, ProfileFileState::NotText},
         {"\xFE\xFF" + ini, ProfileFileState::NotText},
     };
