@@ -50,7 +50,7 @@ check "first step" await has "$work/demo" "Live Status: Freq (MHz): 14.074 | Ban
 first=$(ms) && send "<RadioInfo><Freq>700000</Freq></RadioInfo>"
 check "second step" await has "$work/demo" "Live Status: Freq (MHz): 7.130 | Band: 40m | Mode: SSB | Operating: Is searching | Last worked: QQ1ABC | Contest: CQ WW DX | MyCall: N0CALL | OpCall: TEST | Radio: Test N1MM | Locator: - | Location: -"
 check "a step lasts about 3 s" [ $(($(ms) - first)) -gt 2500 -a $(($(ms) - first)) -lt 5000 ]
-stop INT 1000
+stop INT 1500
 check "SIGINT said, the stop last" eval 'has "$work/demo" "Stopping on SIGINT" && [ "$(tail -n 1 "$work/demo" | cut -c 22-)" = "Corvane stopped" ]'
 check "stamped lines" eval '! grep -qvE "^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9:]{8}  " "$work/demo"'
 check "datagram dropped" eval '[ ! -e "$station/corvane-udp-last.xml" ] && ! has "$work/demo" 7.000'
