@@ -6,7 +6,7 @@
 #   bash bench/run.sh
 #
 # Takes about four minutes after the builds: two idle windows of 60 s, 100 datagrams a second
-# apart and a burst of 1,000, the parse comparison. Run it on a machine that is otherwise quiet; the load averages are printed
+# apart and a burst of 1,000, the parse comparison, a thousand worker cycles and a 10 s flood. Run it on a machine that is otherwise quiet; the load averages are printed
 # with the table, which also goes to build/perf-release/last-run.md.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -39,7 +39,7 @@ quiet() {
 
 say "== building (build/perf-release, build/perf-windows)"
 quiet cmake -S . -B build/perf-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON
-quiet cmake --build build/perf-release --target corvane datagram_parse front_end_cost -j "$(nproc)"
+quiet cmake --build build/perf-release --target corvane datagram_parse front_end_cost worker_cycles -j "$(nproc)"
 exe=build/perf-windows/app/Corvane.exe
 exe_state="not built"
 if [ -f app/CMakeLists.txt ]; then
@@ -83,6 +83,9 @@ etree_ns=$(middle "${etree[@]}")
 fields_ns=$(middle "${fields[@]}")
 ratio=$(calc %.1f "$etree_ns / $parse_ns")
 ratio_fields=$(calc %.1f "$fields_ns / $extract_ns")
+
+say "== workers: 1,000 start/stop cycles of each, then Save every 100 ms under a 10 s flood"
+cycles=$("$bin/bench/worker_cycles" 1000 10)
 load_end=$(loadavg)
 
 # Corvane.exe: size and the DLLs it imports, each of which must come with Windows.
@@ -125,6 +128,8 @@ table=$(cat <<EOF
 | Idle CPU time after work | $(calc %.1f "$after_cpu") ms per minute ($(ticks "$(value "$latency" after_stat_ticks)")) | under 20 ms per minute | $(verdict "$after_cpu < 20") | the same, for ${idle_seconds} s right after the $(value "$latency" posts) posts above; $(value "$latency" after_wakeups_per_min) context switches per minute, $(value "$latency" posts_while_idle) posts; the floor $(value "$latency" after_floor_cpu_ms_per_min) ms per minute |
 | Resident memory, idle | VmRSS $(mib "$rss") MiB, VmHWM $(mib "$hwm") MiB | under 8 MiB | $(verdict "$hwm < 8 * 1024") | /proc/PID/status at the end of the fresh idle window. Of it: $(mib "$(value "$idle" rss_file_kib)") MiB file pages ($(value "$idle" libraries) shared objects mapped), $(mib "$(value "$idle" rss_anon_kib)") MiB anonymous; PSS $(mib "$(value "$idle" pss_kib)") MiB, private (mapped by no other process at that moment) $(mib "$(value "$idle" private_kib)") MiB |
 | Resident memory after work | VmRSS $(mib "$after_rss") MiB, VmHWM $(mib "$after_hwm") MiB | under 8 MiB | $(verdict "$after_hwm < 8 * 1024") | the same, after the posts: $(mib "$(value "$latency" after_rss_file_kib)") MiB file pages, $(mib "$(value "$latency" after_rss_anon_kib)") MiB anonymous; PSS $(mib "$(value "$latency" after_pss_kib)") MiB, private $(mib "$(value "$latency" after_private_kib)") MiB |
+| Worker start and stop, $(value "$cycles" cycles) cycles | stops mean/max in ms: test mode $(value "$cycles" test_mode_stop_mean_ms)/$(value "$cycles" test_mode_stop_max_ms), HRD $(value "$cycles" hrd_stop_mean_ms)/$(value "$cycles" hrd_stop_max_ms), UDP $(value "$cycles" udp_stop_mean_ms)/$(value "$cycles" udp_stop_max_ms), poster $(value "$cycles" poster_stop_mean_ms)/$(value "$cycles" poster_stop_max_ms); descriptors $(value "$cycles" descriptors_before) to $(value "$cycles" descriptors_after), threads $(value "$cycles" threads_before) to $(value "$cycles" threads_after) | nothing left behind | $(verdict "$(value "$cycles" descriptors_after) <= $(value "$cycles" descriptors_before) && $(value "$cycles" threads_after) <= $(value "$cycles" threads_before)") | \`bench/worker_cycles\`: poster, UDP listener, HRD poller and test mode started as the window does and stopped in the exit's order, each stop at another moment (0 to 4 ms after the starts); HRD a listener that takes the connection and never answers, the hosted dashboard a local sink ($(value "$cycles" posts) posts); the process's /proc/self/fd and /proc/self/task counted around all cycles and the flood below ($(value "$cycles" cycles_s) s for the cycles) |
+| Save under a logger flood | $(value "$cycles" flood_restarts) restarts, UDP stop mean $(value "$cycles" flood_udp_stop_mean_ms) ms, max $(value "$cycles" flood_udp_stop_max_ms) ms; $(value "$cycles" flood_sent) datagrams sent, $(value "$cycles" flood_taken) taken | each stop under 1 s | $(verdict "$(value "$cycles" flood_udp_stop_max_ms) < 1000") | the same program: the listener stopped and started every 100 ms for 10 s on 127.0.0.1 while a thread sends 10,000 radio datagrams a second to it |
 | Corvane.exe size | $exe_size | under 2 MiB | $exe_size_verdict | windows preset (mingw-w64 cross, Release, stripped, static C++ runtime), target Corvane, in build/perf-windows |
 | Corvane.exe imports | $exe_imports | Windows system DLLs only | $exe_imports_verdict | \`x86_64-w64-mingw32-objdump -p\`, "DLL Name" entries |
 EOF

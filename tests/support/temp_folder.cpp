@@ -9,20 +9,19 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 
-namespace fs = std::filesystem;
-
 TempFolder::TempFolder() {
     static std::atomic<int> counter{0};
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    fs::path folder = fs::temp_directory_path() /
-                      ("corvane-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
-    fs::create_directories(folder);
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() /
+        ("corvane-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+    std::filesystem::create_directories(folder);
     path = folder.wstring();
 }
 
 TempFolder::~TempFolder() {
     std::error_code ignored;
-    fs::remove_all(fs::path(path), ignored);
+    std::filesystem::remove_all(path, ignored);
 }
 
 std::wstring TempFolder::File(const std::wstring& name) const {
@@ -42,7 +41,7 @@ TempDataFolder::~TempDataFolder() {
 
 std::string EnvironmentText(const char* name) {
     const char* value = std::getenv(name);
-    return value ? std::string(value) : std::string();
+    return value ? value : "";
 }
 
 std::string FileBytes(const std::wstring& path) {

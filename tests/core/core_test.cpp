@@ -1,0 +1,112 @@
+// The settings store and its rules, and the band plan.
+#include <gtest/gtest.h>
+
+#include <array>
+
+#include "core/band_plan.h"
+#include "core/settings.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+#include "tests/support/temp_folder.h"
+
+namespace {
+
+// settings.ini's lines, in whichever encoding the platform wrote it, without blank lines.
+std::string IniLines() {
+    std::string bytes = FileBytes(settings.settingsPath), lines;
+    if (bytes.rfind("\xFF\xFE", 0) == 0)
+        bytes = WideToUtf8(Utf16LeToWide(bytes.data() + 2, bytes.size() - 2));
+    for (const char c : bytes)
+        if (c != '\r' && (c != '\n' || (!lines.empty() && lines.back() != '\n')))
+            lines += c;
+    return lines;
+}
+
+TEST(SettingsStore, FirstRunWritesEveryKeyInOrderWithItsDefault) {
+    TempFolder parent;
+    SetDataFolderOverride(parent.File(L"Corvane"));
+    settings = Settings{};
+    LoadSettings();
+    SetDataFolderOverride(L"");
+    EXPECT_EQ(settings.settingsPath, parent.File(L"Corvane") + kPathSeparator + L"settings.ini");
+    EXPECT_EQ(IniLines(), "[vellumar]\nenabled=1\nid=\napi_key=\ninterval=30\n[wp]\nenabled=0\n"
+                          "url=" CORVANE_TEST_WP_URL "\nid=\napi_key=\ninterval=30\n[udp]\n"
+                          "enabled=1\nip=0.0.0.0\nport=12060\n[app]\nstart_minimized=1\n[hrd]\n"
+                          "enabled=0\nhost=127.0.0.1\nport=7809\ninterval=2\nmycall=\noperator=\n");
+    settings = Settings{};
+}
+
+TEST(SettingsStore, LoadAppliesTheRulesOfEachKeyAndLeavesTheFileAlone) {
+    TempDataFolder data;
+    const std::string text = "[vellumar]\nenabled=yes\nurl=https://elsewhere.example.net\n"
+                             "[wp]\nenabled=2\n[udp]\nport=70000\n[hrd]\nport=abc\nmycall=" +
+                             std::string(5000, 'b') + "\n";
+    ASSERT_TRUE(WriteWholeFile(settings.settingsPath, text));
+    LoadSettings();
+    EXPECT_TRUE(FileBytes(settings.settingsPath) == text);
+    EXPECT_FALSE(settings.targets[0].enabled);
+    EXPECT_EQ(settings.targets[0].url, kHostedBaseUrl);
+    EXPECT_TRUE(settings.targets[1].enabled);
+    EXPECT_EQ(settings.udpPort, 70000);
+    EXPECT_EQ(settings.hrdPort, 0);
+    EXPECT_EQ(settings.hrdHost, L"127.0.0.1");
+    EXPECT_EQ(settings.hrdMyCall, std::wstring(1023, L'b'));
+    SaveSettings();
+    const std::string saved = IniLines();
+    EXPECT_NE(saved.find("[wp]\nenabled=1\n"), std::string::npos);
+    EXPECT_NE(saved.find("url=https://elsewhere.example.net\n"), std::string::npos); // not ours
+    // Intervals: stored, then as loaded for the hosted dashboard and for the others.
+    for (const auto& [stored, hosted, other] :
+         {std::array{10, 30, 10}, {7, 30, 5}, {60, 60, 60}, {1, 30, 1}, {0, 30, 5}, {301, 30, 5}}) {
+        const std::string value = "interval=" + std::to_string(stored) + "\n";
+        ASSERT_TRUE(WriteWholeFile(settings.settingsPath,
+                                   "[vellumar]\n" + value + "[wp]\n" + value + "[hrd]\n" + value));
+        LoadSettings();
+        EXPECT_EQ(settings.targets[0].intervalSeconds, hosted) << stored;
+        EXPECT_EQ(settings.targets[1].intervalSeconds + settings.hrdIntervalSeconds, 2 * other);
+    }
+}
+
+TEST(SettingsApply, RulesForEachFieldThenTheFile) {
+    TempDataFolder data;
+    LoadSettings();
+    SettingsForm form;
+    form.enabled[1] = true;
+    form.wpUrl = L"https://shack.example.org/blog";
+    form.dashboardId[1] = L"7 & \u00C5";
+    form.intervalData[0] = 60;
+    form.udpPortText = L"70000";
+    form.hrdPortText = L" 7810";
+    form.hrdIntervalData = -1;
+    settings.targets[0].url.clear();
+    ApplySettings(form);
+    EXPECT_EQ(settings.targets[0].url, kHostedBaseUrl);
+    settings = Settings{};
+    LoadSettings();
+    EXPECT_FALSE(settings.targets[0].enabled);
+    EXPECT_EQ(settings.targets[0].intervalSeconds, 60);
+    EXPECT_EQ(settings.targets[1].intervalSeconds, 5); // nothing selected
+    EXPECT_EQ(settings.targets[1].url, L"https://shack.example.org/blog");
+    EXPECT_EQ(settings.targets[1].dashboardId, L"7 & \u00C5");
+    EXPECT_EQ(settings.udpAddress, L"");
+    EXPECT_EQ(settings.udpPort, 12060);
+    EXPECT_EQ(settings.hrdHost, L"127.0.0.1");
+    EXPECT_EQ(settings.hrdPort, 7810);
+    EXPECT_EQ(settings.hrdIntervalSeconds, 5);
+    for (const wchar_t* text : {L"0", L"65536", L"-5", L"abc", L"", L"99999999999999999999"})
+        EXPECT_EQ(PortFromText(text, 7809), 7809) << WideToUtf8(text);
+    EXPECT_EQ(PortFromText(L"1", 7809) + PortFromText(L"65535", 7809), 65536);
+}
+
+TEST(BandPlan, EdgesBelongToTheirBandAndGapsAreUnknown) {
+    const std::pair<std::int64_t, const wchar_t*> cases[] = {
+        {1799999, L"Unknown"},   {1800000, L"160m"},       {2000000, L"160m"},
+        {2000001, L"Unknown"},   {5357000, L"60m"},        {6000000, L"Unknown"},
+        {14350000, L"20m"},      {223500000, L"1.25m"},    {10368000000, L"3cm"},
+        {-14074000, L"Unknown"}, {14662934592, L"Unknown"}}; // 3 cm + 2^32
+    for (const auto& [hz, band] : cases)
+        EXPECT_EQ(BandForFrequency(hz), band) << hz;
+}
+
+} // namespace

@@ -1,0 +1,319 @@
+// The logger source: what radio and contact messages make of the snapshot, real loggers'
+// datagrams included, the readers underneath, and the listener over real UDP sockets.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <iterator>
+#include <regex>
+#include <vector>
+
+#include "core/numbers.h"
+#include "core/settings.h"
+#include "core/station_snapshot.h"
+#include "platform/text.h"
+#include "sources/udp/logger_parser.h"
+#include "sources/udp/udp_listener.h"
+#include "tests/support/element_text.h"
+#include "tests/support/notify_recorder.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/wait.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// The non-empty fields as "key=value|...": an expectation is one line, a failure names the field.
+std::string Shown() {
+    const StationSnapshot s = ReadStationSnapshot().snapshot;
+    std::string text;
+    for (const SnapshotField& field : kSnapshotFields)
+        if (!(s.*field.value).empty())
+            text += (text.empty() ? "" : "|") + std::string(field.key) + "=" +
+                    WideToUtf8(s.*field.value);
+    return s.radios == 1 ? text : text + "|radios=" + std::to_string(s.radios);
+}
+
+std::uint64_t Version() {
+    return ReadStationSnapshot().version;
+}
+
+std::string RadioMessage(const std::string& inner) {
+    return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<RadioInfo>" + inner + "</RadioInfo>";
+}
+
+// The parser's clock, which only the tests move: radios age when they say so.
+std::atomic<std::int64_t> fakeNow{0};
+
+// A clean parser and snapshot for every test.
+struct LoggerTest : testing::Test {
+    void SetUp() override { Reset(); }
+    void TearDown() override { Reset(); }
+    static void Reset() {
+        SetLoggerParserClock([] { return fakeNow.load(); });
+        ResetLoggerParserState();
+        RaiseStationUpdate(StationSnapshot{});
+    }
+};
+
+// The real loggers' datagrams, from the source folder, which the test runs in.
+const fs::path kSamples = "tests/data/samples";
+
+// The one-pass reader against the plain search, all names at once, on random texts of the bytes
+// that matter to it: tags opening and closing, names sharing first bytes, any case.
+TEST(ElementText, OnePassFindsWhatThePlainSearchFinds) {
+    const char alphabet[] = {'<', '/', '>', 'c', 'a', 'C', 'l', ' '};
+    const std::string_view names[] = {"", "c", "ca", "cal", "CAL", "/", "/c", ">", "c>", "<"};
+    std::uint32_t seed = 12345;
+    auto next = [&seed] { return (seed = seed * 1664525u + 1013904223u) >> 16; };
+    for (int round = 0; round < 20000; ++round) {
+        std::string text;
+        for (std::uint32_t length = next() % 15; length > 0; --length)
+            text += alphabet[next() % sizeof alphabet];
+        std::string_view texts[std::size(names)];
+        ElementTexts(text, ElementNames(names, std::size(names)), texts);
+        for (std::size_t i = 0; i < std::size(names); ++i)
+            ASSERT_EQ(texts[i], ElementText(text, std::string(names[i]))) << text << names[i];
+    }
+}
+
+// Against printf's "%.3f" of hz / 1e6: kilohertz ties, huge values, and random tens of hertz.
+TEST(FormatMegahertz, ShowsWhatPrintfShows) {
+    std::vector<std::int64_t> values = {0, 499, 500, 2500, 3522500, 999999999999500, INT64_MAX};
+    std::uint32_t seed = 99;
+    auto next = [&seed] { return (seed = seed * 1664525u + 1013904223u) >> 8; };
+    for (int i = 0; i < 20000; ++i)
+        values.push_back((static_cast<std::int64_t>(next()) * next() % 17000000000000 + i) * 10);
+    std::wstring shown = L"storage from before";
+    for (const std::int64_t hz : values) {
+        char expected[32];
+        std::snprintf(expected, sizeof expected, "%.3f", static_cast<double>(hz) / 1e6);
+        FormatMegahertz(hz, shown);
+        ASSERT_EQ(WideToUtf8(shown), expected) << hz;
+    }
+}
+
+// Datagrams parsed in turn from an empty state ("@name": a real logger's), and what is shown.
+TEST_F(LoggerTest, WhatTheSnapshotShows) {
+    const std::string f = "<Freq>1407400</Freq>", at = "freq=14.074|band=20m|";
+    const auto r = [&f](const std::string& inner) { return RadioMessage(f + inner); };
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{RadioMessage("<Freq>14074.00</Freq>")}, "freq=0.141|band=Unknown|app=N1MM"},
+        {{RadioMessage("<Freq>99999999999999999999</Freq>")},
+         "freq=9223372036854.775|band=Unknown|app=N1MM"},
+        {{r("<Mode> ft8 </Mode><mycall>M0BPQ</mycall><OpCall>M0LTE</OpCall><RadioName>K3"
+            "</RadioName><app>Log4OM</app><call>K&amp;I</call><IsRunning>True</IsRunning>")},
+         at + "mode= ft8 |mycall=M0BPQ|opcall=M0LTE|radio=K3|op_status=Is calling|app=Log4OM|"
+              "call=K&amp;I"},
+        {{r("<Location>T\xC3\xB8nsberg</Location>")}, at + "location=T\xC3\xB8nsberg|app=MiniBook"},
+        {{r("<Locator>IO91</Locator><MyLocator>JO65</MyLocator><Location>L</Location>"
+            "<MyLocation>Y</MyLocation>")},
+         at + "locator=JO65|location=Y|app=MiniBook"},
+        {{r("<IsRunning> t R\tu\nE </IsRunning>")}, at + "op_status=Is calling|app=N1MM"},
+        {{r("<IsRunning>\r\n0\v\f</IsRunning>")}, at + "op_status=Is searching|app=N1MM"},
+        {{r("<IsRunning>yes</IsRunning>"), r("<IsRunning>truee</IsRunning>")}, at + "app=N1MM"},
+        // A radio message without a call keeps the last one; a contact without one clears it.
+        {{r("<call>K1KI</call><contestname>DX</contestname>"), r("<call></call>")},
+         at + "app=N1MM|call=K1KI|contestname=DX"},
+        {{r("<call>K1KI</call><contestname>DX</contestname>"), "<contact><mycall>M0</mycall>"},
+         at + "mycall=M0|app=N1MM"},
+        // Nothing of an ignored datagram stays: a radio message without a usable frequency, a
+        // root neither radio nor contact (after a comment too), a deleted contact.
+        {{r("<call>K1KI</call>"), RadioMessage("<Freq>0</Freq><call>X</call>"),
+          RadioMessage("<RadioNr>3</RadioNr><Freq>-1</Freq>"), RadioMessage("<Freq>abc</Freq>"),
+          RadioMessage("<Freq>1407400"), RadioMessage("<TXFreq>1</TXFreq><call>X</call>"),
+          "<xradio>" + f, "</radio>" + f, "<!-- <x> --><radio>" + f, "<rad>" + f,
+          "<ContactDelete><call>X</call>"},
+         at + "app=N1MM|call=K1KI"},
+        // Radio numbers below 1 are radio 1; beyond 32 bits they saturate, never wrap onto it.
+        {{r(""), RadioMessage("<RadioNr>-3</RadioNr><Freq>700000</Freq>")},
+         "freq=7.000|band=40m|app=N1MM"},
+        {{r(""), RadioMessage("<RadioNr>4294967297</RadioNr><Freq>700000</Freq>")},
+         at + "app=N1MM|freq2=7.000|band2=40m|radios=2"},
+        // A contact after two radios changes only its own fields.
+        {{r("<Mode>FT8</Mode><MyLocator>IO91</MyLocator>"),
+          RadioMessage("<RadioNr>2</RadioNr><Freq>700000</Freq><IsRunning>1</IsRunning>"),
+          "<contactreplace><call>K3LR</call><contestname>WPX</contestname><freq>9</freq><app>X"
+          "</app></contactreplace>"},
+         at + "mode=FT8|locator=IO91|app=MiniBook|call=K3LR|contestname=WPX|freq2=7.000|"
+              "band2=40m|op_status2=Is calling|radios=2"},
+        {{"@n1mm-radioinfo-2.xml", "@n1mm-radioinfo-1.xml", "@n1mm-contactinfo-3.xml"},
+         "freq=3.522|band=80m|mode=CW|mycall=W2XYZ|opcall=W1ABC|op_status=Is searching|app=N1MM|"
+         "call=W1AW|contestname=CWOPS|freq2=21.200|band2=15m|mode2=CW|op_status2=Is "
+         "searching|radios=2"},
+    };
+    for (const auto& [datagrams, expected] : cases) {
+        Reset();
+        for (const std::string& d : datagrams)
+            ParseLoggerDatagram(d[0] == '@' ? FileBytes((kSamples / d.substr(1)).wstring()) : d);
+        EXPECT_EQ(Shown(), expected) << datagrams.back();
+    }
+}
+
+// A radio reporting on `mhz` megahertz; the radios shown, first then second, in megahertz.
+void Report(int mhz, const std::string& nr) {
+    ParseLoggerDatagram(RadioMessage("<RadioNr>" + nr + "</RadioNr><Freq>" +
+                                     std::to_string(mhz * 100000) + "</Freq>"));
+}
+
+std::vector<int> Radios() {
+    const StationSnapshot s = ReadStationSnapshot().snapshot;
+    std::vector<int> shown = {std::stoi(s.freq)};
+    if (s.radios == 2)
+        shown.push_back(std::stoi(s.freq2));
+    return shown;
+}
+
+TEST_F(LoggerTest, LowestNumberFirstAndSilentRadiosExpireAfter90Seconds) {
+    struct Step {
+        double advance;
+        int radio; // reporting on its own number of megahertz; 0: a contact message
+        std::vector<int> shown;
+    };
+    const std::vector<std::vector<Step>> scenarios = {
+        {{0, 2, {2}}, {0, 1, {1, 2}}, {0, 2, {1, 2}}},
+        {{0, 1, {1}}, {90, 2, {1, 2}}, {1e-9, 2, {2}}}, // 90 s still counts, a nanosecond more not
+        {{0, 1, {1}}, {50, 2, {1, 2}}, {0, 3, {1, 2}}, {50, 2, {2, 3}}},
+        {{0, 1, {1}}, {0, 2, {1, 2}}, {500, 0, {1, 2}}, {0, 3, {3}}}, // only radio messages expire
+    };
+    for (const auto& steps : scenarios) {
+        Reset();
+        for (const Step& step : steps) {
+            fakeNow += static_cast<std::int64_t>(step.advance * 1e9);
+            if (step.radio == 0)
+                ParseLoggerDatagram("<contactinfo><call>K1KI</call></contactinfo>");
+            else
+                Report(step.radio, std::to_string(step.radio));
+            EXPECT_EQ(Radios(), step.shown) << "after radio " << step.radio;
+        }
+    }
+}
+
+TEST_F(LoggerTest, AtMost32Radios) {
+    // The longest silent radio makes room for the 33rd.
+    Report(1, "1");
+    for (int i = 0; i < 32; ++i) {
+        fakeNow += 1000;
+        Report(20, std::to_string(1000 + i));
+        EXPECT_EQ(Radios(), (std::vector<int>{i < 31 ? 1 : 20, 20})) << i;
+    }
+}
+
+// The whole contest capture in receive order: adds and replaces carry the contest and the
+// station's call, and count; deletes change nothing.
+TEST_F(LoggerTest, ContestCaptureReplayedInOrder) {
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::recursive_directory_iterator(kSamples / "gb2gp-2018"))
+        if (entry.path().extension() == ".xml")
+            files.push_back(entry.path());
+    std::sort(files.begin(), files.end(),
+              [](const fs::path& a, const fs::path& b) { return a.filename() < b.filename(); });
+    ASSERT_EQ(files.size(), 1424u);
+    const std::regex callElement("<call>([A-Z0-9/]+)</call>");
+    std::string expected; // nothing until the first add: the capture starts with a delete
+    for (const fs::path& file : files) {
+        const std::string bytes = FileBytes(file.wstring());
+        std::smatch call;
+        ASSERT_TRUE(std::regex_search(bytes, call, callElement)) << file.string();
+        const bool isDelete = file.parent_path().filename() == "ContactDelete";
+        if (!isDelete)
+            expected = "mycall=M0BPQ|app=N1MM|call=" + call[1].str() + "|contestname=ARRLDXSSB";
+        const std::uint64_t before = Version();
+        ParseLoggerDatagram(bytes);
+        ASSERT_EQ(Shown(), expected) << file.string();
+        ASSERT_EQ(Version(), before + !isDelete) << file.string();
+    }
+}
+
+struct UdpListener : LoggerTest {
+    void TearDown() override {
+        StopUdpListener();
+        LoggerTest::TearDown();
+    }
+    void Start(const std::wstring& address) {
+        recorder.Clear();
+        port = FreePort(PortKind::Udp);
+        StartUdpListener(address, port);
+        ASSERT_TRUE(WaitUntil([&] { return recorder.UdpStates() == std::vector<int>{1}; }));
+    }
+    void Send(const std::string& bytes, const std::string& host = "127.0.0.1") {
+        const SocketHandle sender = UdpConnect(host, port);
+        EXPECT_EQ(SocketSend(sender, bytes.data(), int(bytes.size())), int(bytes.size()));
+        CloseSocket(sender);
+    }
+    // Sends and waits until the worker has taken the datagram off its socket and dealt with it.
+    void Take(const std::string& bytes) {
+        const std::uint64_t taken = udpDatagramsTaken.load();
+        Send(bytes);
+        ASSERT_TRUE(WaitUntil([&] { return udpDatagramsTaken.load() > taken; }));
+    }
+    std::string LastDatagram() { return FileBytes(folder.File(kUdpLastDatagramFile)); }
+
+    TempDataFolder folder;
+    NotifyRecorder recorder;
+    int port = 0;
+};
+
+TEST_F(UdpListener, KeepsTheLastDatagramAndStopsAtOnce) {
+    Start(L"127.0.0.1");
+    StartUdpListener(L"127.0.0.1", FreePort(PortKind::Udp)); // already running: ignored
+    const std::string inner = "<Freq>2120000</Freq><RadioName>tail</RadioName>";
+    const std::string largest =
+        RadioMessage(std::string(65507 - RadioMessage(inner).size(), ' ') + inner);
+    Take(largest);
+    EXPECT_EQ(Shown(), "freq=21.200|band=15m|radio=tail|app=N1MM");
+    EXPECT_TRUE(LastDatagram() == largest);
+    const std::string odd("<x>\r\n\0\xff\xfe</x>", 12); // ignored, but kept as it came
+    Take(odd);
+    Take(""); // passed over, and the listener goes on
+    EXPECT_EQ(LastDatagram(), odd);
+    const auto stopping = Clock::now();
+    StopUdpListener();
+    EXPECT_LT(Clock::now() - stopping, 1s);
+    StopUdpListener();
+    EXPECT_EQ(recorder.UdpStates(), (std::vector<int>{UdpListening, UdpStopped}));
+}
+
+// The listener shares its port with a socket that asks to (SO_REUSEADDR), as Save's restart
+// needs.
+TEST_F(UdpListener, SharesItsPort) {
+    Start(L"127.0.0.1");
+    const SocketHandle sharing = UdpBind("127.0.0.1", port);
+    EXPECT_NE(sharing, kInvalidSocket);
+    CloseSocket(sharing);
+}
+
+// An address it cannot bind is a bind error, and a later start works.
+TEST_F(UdpListener, ReportsABindError) {
+    port = FreePort(PortKind::Udp);
+    StartUdpListener(L"192.0.2.1", port); // a documentation address, on no interface here
+    ASSERT_TRUE(WaitUntil([&] { return recorder.UdpStates() == std::vector<int>{2}; }));
+    EXPECT_TRUE(WaitUntil([] { return !udpRunning.load(); }));
+    StartUdpListener(L"127.0.0.1", port);
+    EXPECT_TRUE(WaitUntil([&] { return recorder.UdpStates() == std::vector<int>{2, 1}; }));
+}
+
+// Only a dotted quad is bound as typed, and the status names the address bound: 127.0.0.1 hears
+// nothing sent to 127.0.0.2, every other address hears it.
+TEST_F(UdpListener, BindsTheDottedQuadElseEveryInterface) {
+    for (const wchar_t* address : {L"127.0.0.1", L"0.0.0.0", L"", L"localhost", L"127.0.0.1x",
+                                   L"127.000.0.1", L"::1", L"\u00E9t\u00E9"}) {
+        const bool loopbackOnly = std::wstring(address) == L"127.0.0.1";
+        EXPECT_EQ(UdpListenAddress(address), loopbackOnly ? address : L"0.0.0.0");
+        Reset();
+        Start(address);
+        Send("<contactinfo><call>VIA2</call></contactinfo>", "127.0.0.2");
+        Take(RadioMessage("<Freq>1407400</Freq>"));
+        EXPECT_EQ(ReadStationSnapshot().snapshot.call, loopbackOnly ? L"" : L"VIA2")
+            << WideToUtf8(address);
+        StopUdpListener();
+    }
+}
+
+} // namespace
