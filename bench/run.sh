@@ -6,8 +6,9 @@
 #   bash bench/run.sh
 #
 # Takes about four minutes after the builds: two idle windows of 60 s, 100 datagrams a second
-# apart and a burst of 1,000, the parse comparison, a thousand worker cycles and a 10 s flood. Run it on a machine that is otherwise quiet; the load averages are printed
-# with the table, which also goes to build/perf-release/last-run.md.
+# apart and a burst of 1,000, the HRD faults (about 20 s), the parse comparison, a thousand
+# worker cycles and a 10 s flood. Run it on a machine that is otherwise quiet; the load averages
+# are printed with the table, which also goes to build/perf-release/last-run.md.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -39,7 +40,8 @@ quiet() {
 
 say "== building (build/perf-release, build/perf-windows)"
 quiet cmake -S . -B build/perf-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON
-quiet cmake --build build/perf-release --target corvane datagram_parse front_end_cost worker_cycles -j "$(nproc)"
+quiet cmake --build build/perf-release --target corvane datagram_parse front_end_cost worker_cycles \
+  hrd_recovery -j "$(nproc)"
 exe=build/perf-windows/app/Corvane.exe
 exe_state="not built"
 if [ -f app/CMakeLists.txt ]; then
@@ -59,6 +61,11 @@ idle=$("$bin/bench/front_end_cost" idle "$bin/console/corvane" "$idle_seconds")
 say "== datagram to dashboard: $datagrams datagrams, then ${idle_seconds} s idle"
 latency=$("$bin/bench/front_end_cost" latency "$bin/console/corvane" "$contact_sample" \
   "$datagrams" "$idle_seconds")
+
+say "== HRD: three faults, three stops, 1,000 start/stop cycles against the simulator"
+hrd=$("$bin/bench/hrd_recovery" 1000)
+# "key before after" lines: both values.
+pair() { awk -v key="$2" '$1 == key { print $2 " to " $3; exit }' <<<"$1"; }
 
 say "== parse: ours and Python's xml.etree, five rounds each, interleaved"
 parse=() extract=() etree=() fields=()
@@ -130,6 +137,9 @@ table=$(cat <<EOF
 | Resident memory after work | VmRSS $(mib "$after_rss") MiB, VmHWM $(mib "$after_hwm") MiB | under 8 MiB | $(verdict "$after_hwm < 8 * 1024") | the same, after the posts: $(mib "$(value "$latency" after_rss_file_kib)") MiB file pages, $(mib "$(value "$latency" after_rss_anon_kib)") MiB anonymous; PSS $(mib "$(value "$latency" after_pss_kib)") MiB, private $(mib "$(value "$latency" after_private_kib)") MiB |
 | Worker start and stop, $(value "$cycles" cycles) cycles | stops mean/max in ms: test mode $(value "$cycles" test_mode_stop_mean_ms)/$(value "$cycles" test_mode_stop_max_ms), HRD $(value "$cycles" hrd_stop_mean_ms)/$(value "$cycles" hrd_stop_max_ms), UDP $(value "$cycles" udp_stop_mean_ms)/$(value "$cycles" udp_stop_max_ms), poster $(value "$cycles" poster_stop_mean_ms)/$(value "$cycles" poster_stop_max_ms); descriptors $(value "$cycles" descriptors_before) to $(value "$cycles" descriptors_after), threads $(value "$cycles" threads_before) to $(value "$cycles" threads_after) | nothing left behind | $(verdict "$(value "$cycles" descriptors_after) <= $(value "$cycles" descriptors_before) && $(value "$cycles" threads_after) <= $(value "$cycles" threads_before)") | \`bench/worker_cycles\`: poster, UDP listener, HRD poller and test mode started as the window does and stopped in the exit's order, each stop at another moment (0 to 4 ms after the starts); HRD a listener that takes the connection and never answers, the hosted dashboard a local sink ($(value "$cycles" posts) posts); the process's /proc/self/fd and /proc/self/task counted around all cycles and the flood below ($(value "$cycles" cycles_s) s for the cycles) |
 | Save under a logger flood | $(value "$cycles" flood_restarts) restarts, UDP stop mean $(value "$cycles" flood_udp_stop_mean_ms) ms, max $(value "$cycles" flood_udp_stop_max_ms) ms; $(value "$cycles" flood_sent) datagrams sent, $(value "$cycles" flood_taken) taken | each stop under 1 s | $(verdict "$(value "$cycles" flood_udp_stop_max_ms) < 1000") | the same program: the listener stopped and started every 100 ms for 10 s on 127.0.0.1 while a thread sends 10,000 radio datagrams a second to it |
+| HRD back after a fault | silent on a poll $(value "$hrd" silent_poll_ms) ms, a reply out of step $(value "$hrd" out_of_step_ms) ms, silent at "Get ID" $(value "$hrd" silent_handshake_ms) ms | under 10 s | $(verdict "$(value "$hrd" silent_poll_ms) < 10000 && $(value "$hrd" out_of_step_ms) < 10000 && $(value "$hrd" silent_handshake_ms) < 10000 && $(value "$hrd" silent_poll_ms) >= 0 && $(value "$hrd" out_of_step_ms) >= 0 && $(value "$hrd" silent_handshake_ms) >= 0") | \`hrd_recovery\`: the poller polling the in-process HRD simulator every second; from the moment the fault first hits (the simulator receives the command it misbehaves on; the handshake fault after a drop, as a Save makes) to the snapshot showing HRD's next good answer. Expected: the 4 s reply limit (silent), then the 3 s pause before reconnecting |
+| HRD poller stop | between polls $(value "$hrd" stop_between_polls_ms) ms, in an unanswered exchange $(value "$hrd" stop_in_exchange_ms) ms, waiting to retry $(value "$hrd" stop_waiting_to_retry_ms) ms; slowest of $(value "$hrd" cycles) start/stop cycles $(value "$hrd" slowest_stop_ms) ms | under 1 s | $(verdict "$(value "$hrd" slowest_stop_ms) < 1000 && $(value "$hrd" stop_in_exchange_ms) < 1000") | \`StopHrdPoller\` timed in each place; the cycles start the poller against a healthy simulator and stop it 0 to 4 ms later ($(value "$hrd" cycles_s) s in all) |
+| HRD start/stop cycles, resources | descriptors $(pair "$hrd" fds), threads $(pair "$hrd" threads) | no growth | $(verdict "$(awk '$1 == "fds" || $1 == "threads" { if ($3 > $2) bad = 1 } END { print bad ? 0 : 1 }' <<<"$hrd") == 1") | /proc/self/fd and /proc/self/task before and after the cycles |
 | Corvane.exe size | $exe_size | under 2 MiB | $exe_size_verdict | windows preset (mingw-w64 cross, Release, stripped, static C++ runtime), target Corvane, in build/perf-windows |
 | Corvane.exe imports | $exe_imports | Windows system DLLs only | $exe_imports_verdict | \`x86_64-w64-mingw32-objdump -p\`, "DLL Name" entries |
 EOF

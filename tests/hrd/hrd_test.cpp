@@ -1,0 +1,354 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+#include <tuple>
+#include <utility>
+
+#include "core/settings.h"
+#include "core/station_snapshot.h"
+#include "platform/net_peers.h"
+#include "sources/hrd/hrd_poller.h"
+#include "sources/hrd/hrd_protocol.h"
+#include "sources/hrd/hrd_record.h"
+#include "tests/support/notify_recorder.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/wait.h"
+#include "tools/hrd_sim/hrd_sim.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using namespace std::string_literals;
+using Clock = std::chrono::steady_clock;
+using Texts = std::vector<std::wstring>;
+
+const std::wstring kConnecting = L"Connecting...";
+const std::wstring kNotReachable = L"HRD not reachable \u2014 retrying";
+const std::wstring kConnected = L"Connected \u2014 IC-7300";
+const std::wstring kReconnecting = L"Reconnecting...";
+const std::wstring kStopped = L"Stopped";
+
+std::string Le32(std::uint32_t value) {
+    std::string bytes;
+    for (int shift = 0; shift < 32; shift += 8)
+        bytes += static_cast<char>((value >> shift) & 0xFF);
+    return bytes;
+}
+
+// A frame of the text's UTF-16LE units; the length field is the true one unless given.
+std::string Frame(const std::u16string& text, std::uint32_t length = 0,
+                  std::uint32_t magic = kHrdMagic1) {
+    std::string bytes = Le32(length ? length : std::uint32_t(16 + 2 * text.size())) + Le32(magic) +
+                        Le32(kHrdMagic2) + Le32(0);
+    for (char16_t unit : text)
+        bytes += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+    return bytes;
+}
+
+// A connected pair on 127.0.0.1; the test writes the peer's bytes before the client reads.
+struct LoopbackPair {
+    ~LoopbackPair() {
+        CloseSocket(client);
+        CloseSocket(server);
+        CloseSocket(listener);
+    }
+    void Send(const std::string& bytes) {
+        ASSERT_EQ(SocketSend(server, bytes.data(), int(bytes.size())), int(bytes.size()));
+    }
+    SocketHandle listener = TcpListen("127.0.0.1", 0);
+    SocketHandle client = TcpConnect("127.0.0.1", LocalPort(listener), 2000);
+    SocketHandle server = TcpAccept(listener);
+};
+
+TEST(HrdFrame, HeaderUtf16UnitsAndOneNul) {
+    EXPECT_EQ(BuildHrdFrame(L"Get ID"),
+              "\x1E\0\0\0\xCD\xAB\x34\x12\x34\x12\xCD\xAB\0\0\0\0G\0e\0t\0 \0I\0D\0\0\0"s);
+    // Outside the BMP a character is a surrogate pair, also where wchar_t is 32 bits wide.
+    EXPECT_EQ(BuildHrdFrame(L""), Frame(u"\0"s));
+    EXPECT_EQ(BuildHrdFrame(L"\u00C4\U0001F4FB"), Frame(u"\u00C4\U0001F4FB\0"s));
+}
+
+TEST(HrdRecord, OnlyAFrequencyAboveZeroIsShownWithItsBand) {
+    const std::pair<std::int64_t, std::wstring> cases[] = {
+        {14074999, L"14.075 20m"}, {1, L"0.000 Unknown"}, {0, L" "}, {-14074000, L" "}};
+    for (const auto& [hertz, shown] : cases) {
+        const StationSnapshot record = BuildHrdRecord(hertz, L"", L"", L"", L"");
+        EXPECT_EQ(record.freq + L" " + record.band, shown) << hertz;
+    }
+}
+
+TEST(HrdExchange, ReadsReplyFramesByTheRules) {
+    // Trailing NUL units go, magic words are not checked, UTF-16 passes as it is.
+    // The largest is more than a socket buffer holds: it arrives over many receives.
+    const std::pair<std::string, std::wstring> replies[] = {
+        {Frame(u""), L""},
+        {Frame(std::u16string(524279, u'7') + u'\0'), std::wstring(524279, L'7')},
+        {Frame(u"USB\0\0\0"s), L"USB"},
+        {Frame(u"A\0B\0"s), L"A"s + L'\0' + L"B"},
+        {Frame(u"AB", 21) + "C", L"AB"}, // an odd length drops the last byte
+        {Frame(u"OK", 20, 0xDEADBEEF), L"OK"},
+        {Frame(u"\xD800x\U0001F4FB"), wchar_t(0xD800) + L"x\U0001F4FB"s},
+    };
+    for (const auto& [frame, text] : replies) {
+        LoopbackPair pair;
+        std::thread sender([&] { pair.Send(frame); });
+        std::wstring reply;
+        EXPECT_TRUE(HrdExchange(pair.client, L"get frequency", reply));
+        sender.join();
+        EXPECT_EQ(reply, text);
+    }
+    // A length below 16 or above 1 MiB fails before anything more is read, so the frame after it
+    // is still whole; a peer that closes inside the length or the body fails the exchange too.
+    for (const std::string& bytes :
+         {Le32(0), Le32(15), Le32(0x100001), Le32(~0u), "\x1E\0"s, Frame(u"Get", 30)}) {
+        const bool closes = bytes.size() != 4;
+        LoopbackPair pair;
+        pair.Send(closes ? bytes : bytes + Frame(u"after\0"s));
+        if (closes)
+            CloseSocket(std::exchange(pair.server, kInvalidSocket));
+        std::wstring reply = L"unchanged";
+        EXPECT_FALSE(HrdExchange(pair.client, L"Get ID", reply)) << bytes.size();
+        EXPECT_EQ(reply, L"unchanged");
+        EXPECT_EQ(HrdExchange(pair.client, L"Get ID", reply), !closes);
+        EXPECT_EQ(reply, closes ? L"unchanged" : L"after");
+    }
+}
+
+// The limit holds for the whole reply: a byte every 100 ms, each well within the socket's
+// receive time-out, does not keep an exchange going past it.
+TEST(HrdExchange, ATrickleFailsAtTheLimit) {
+    LoopbackPair pair;
+    std::thread trickle([&] { // a byte every 100 ms until the client has gone
+        for (const char byte : Frame(u"14074000"))
+            if (SocketSend(pair.server, &byte, 1) == 1)
+                std::this_thread::sleep_for(100ms);
+    });
+    std::wstring reply = L"unchanged";
+    const auto start = Clock::now();
+    EXPECT_FALSE(HrdExchange(pair.client, L"get frequency", reply, 400));
+    EXPECT_LT(Clock::now() - start, 1500ms);
+    EXPECT_EQ(reply, L"unchanged");
+    CloseSocket(std::exchange(pair.client, kInvalidSocket));
+    trickle.join();
+}
+
+// A stop's wake-up ends a receive that is blocked and fails one that starts later, and keeps the
+// handle, so that no socket opened meanwhile takes the number a worker receives on. (TCP: a stop
+// in an exchange and while connecting, in the poller's tests.)
+TEST(SocketWake, EndsAUdpReceiveAndKeepsTheHandle) {
+    for (const bool blockedFirst : {true, false}) {
+        const SocketHandle socket = UdpBind("127.0.0.1", 0);
+        const int port = LocalPort(socket);
+        std::atomic<int> result{99};
+        const auto receive = [&] {
+            char byte;
+            result = SocketReceive(socket, &byte, 1);
+        };
+        std::thread receiver;
+        if (blockedFirst) {
+            receiver = std::thread(receive);
+            std::this_thread::sleep_for(50ms); // most likely blocked by now; it ends either way
+        }
+        WakeSocket(socket);
+        const SocketHandle other = UdpBind("127.0.0.1", 0);
+        if (!blockedFirst)
+            receiver = std::thread(receive);
+        EXPECT_TRUE(WaitUntil([&] { return result.load() <= 0; }, 2s)) << blockedFirst;
+        if (result.load() == 99) // not woken: let it go, on whichever socket the handle now is
+            SocketSend(UdpConnect("127.0.0.1", LocalPort(socket)), "x", 1);
+        receiver.join();
+        EXPECT_NE(other, socket);
+        EXPECT_EQ(LocalPort(socket), port); // still ours, still open
+        CloseSocket(other);
+        CloseSocket(socket);
+    }
+}
+
+// How many of the texts contain the part.
+int Count(const Texts& texts, const std::wstring& part) {
+    return int(std::count_if(texts.begin(), texts.end(), [&](const std::wstring& text) {
+        return text.find(part) != std::wstring::npos;
+    }));
+}
+
+class HrdPoller : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(StartHrdSim(sim));
+        Configure(sim.port, 1);
+        // What another source had published before HRD took over: every field set.
+        std::lock_guard<std::mutex> lock(snapshotMutex);
+        for (const SnapshotField& field : kSnapshotFields)
+            stationSnapshot.*field.value = L"other";
+        stationSnapshot.radios = 2;
+        startVersion = version;
+    }
+    void TearDown() override { StopHrdPoller(); }
+
+    void Configure(int port, int interval, const std::wstring& myCall = L"N0CALL",
+                   const std::wstring& host = L"127.0.0.1") {
+        std::lock_guard<std::mutex> lock(postSignal.mutex);
+        settings.hrdHost = host;
+        settings.hrdPort = port;
+        settings.hrdIntervalSeconds = interval;
+        settings.hrdMyCall = myCall;
+        settings.hrdOperator = L"OP1";
+    }
+    bool WaitAsked(const std::wstring& command, int count, std::chrono::milliseconds limit = 8s) {
+        return WaitUntil([&] { return Count(HrdSimCommands(sim), command) >= count; }, limit);
+    }
+    bool WaitSaid(const std::wstring& text, int count = 1, std::chrono::milliseconds limit = 8s) {
+        return WaitUntil([&] { return Count(recorder.HrdTexts(), text) >= count; }, limit);
+    }
+    Clock::duration TimedStop() {
+        const auto start = Clock::now();
+        StopHrdPoller();
+        return Clock::now() - start;
+    }
+    std::uint64_t Polls() { return ReadStationSnapshot().version - startVersion; }
+
+    TempDataFolder data;
+    NotifyRecorder recorder;
+    HrdSim sim;
+    std::uint64_t startVersion = 0;
+};
+
+TEST_F(HrdPoller, HandshakeThenAWholeRecordEveryPoll) {
+    Configure(sim.port, 0); // below 1: every 2 s
+    StopHrdPoller();        // never started: nothing to do
+    StartHrdPoller();
+    StartHrdPoller(); // already running: no second worker
+    ASSERT_TRUE(WaitAsked(L"get frequency", 1));
+    const auto first = Clock::now();
+    ASSERT_TRUE(WaitAsked(L"get frequency", 2));
+    EXPECT_GT(Clock::now() - first, 1900ms);
+    EXPECT_LT(Clock::now() - first, 3000ms);
+    ASSERT_TRUE(WaitUntil([&] { return Polls() == 2; }));
+    EXPECT_LT(TimedStop(), 400ms); // in the wait between polls
+
+    const StationSnapshot expected{L"14.074", L"20m", L"USB", L"N0CALL", L"OP1", L"IC-7300",
+                                   L"",       L"",    L"",    L"HRD",    L"",    L"",
+                                   L"",       L"",    L"",    L"",       L"",    1};
+    EXPECT_EQ(ReadStationSnapshot().snapshot, expected);
+    EXPECT_EQ(HrdSimCommands(sim),
+              (Texts{L"Get ID", L"Get Context", L"Get Radio", L"[1] get mode", L"[1] get frequency",
+                     L"[1] get mode", L"[1] get frequency", L"[1] get mode"}));
+    EXPECT_EQ(FileBytes(data.File(kHrdControlsFileName)),
+              "HRD radio: IC-7300\r\nget mode -> 'USB'\r\n"
+              "chosen mode command -> '[1] get mode'\r\n");
+    EXPECT_EQ(recorder.HrdTexts(), (Texts{kConnecting, kConnected, kStopped}));
+}
+
+TEST_F(HrdPoller, DropdownModeZeroFrequencyAndAStopInAnExchange) {
+    HrdSimScript script;
+    script.context = L" \t\r\n";
+    script.mode = L" \r\n"; // no answer to "get mode": the dropdown is read instead
+    script.radio = L" FT-991A \u00C4\r\n" + std::wstring(2, L'\0');
+    // The text after the first colon, without edge spaces, tabs, CRs and LFs only.
+    script.dropdownMode = L"Mode:\t\u00A0LSB:x\v \r\n";
+    script.frequency = L"0";
+    SetHrdSimScript(sim, script);
+    StartHrdPoller();
+    ASSERT_TRUE(WaitUntil([&] { return Polls() == 1; }));
+    EXPECT_EQ(FileBytes(data.File(kHrdControlsFileName)),
+              "HRD radio: FT-991A \xC3\x84\r\nget mode -> ''\r\n"
+              "chosen mode command -> '[0] get dropdown-text {Main~Mode}'\r\n");
+    const StationSnapshot s = ReadStationSnapshot().snapshot;
+    EXPECT_EQ(s.freq + L"|" + s.band + L"|" + s.mode + L"|" + s.radio,
+              L"||\u00A0LSB:x\v|FT-991A \u00C4");
+
+    SetHrdSimScript(sim, {HrdSimFault::Silent, L"get frequency"});
+    ASSERT_TRUE(WaitAsked(L"[0] get frequency", 2));
+    EXPECT_LT(TimedStop(), 1000ms); // wakes the exchange
+    EXPECT_EQ(recorder.HrdTexts(),
+              (Texts{kConnecting, L"Connected \u2014 FT-991A \u00C4", kStopped}));
+}
+
+// A silent HRD fails the exchange at the reply limit; after a failed poll the next connect waits
+// as after a refused one, unless a Save cuts the wait short. Replies out of step end the
+// connection unpublished.
+TEST_F(HrdPoller, FailedPollsReconnectAfterAPauseThatADropCutsShort) {
+    SetHrdSimScript(sim, {HrdSimFault::Silent, L"get frequency"});
+    StartHrdPoller();
+    ASSERT_TRUE(WaitAsked(L"get frequency", 1));
+    const auto asked = Clock::now();
+    ASSERT_TRUE(WaitSaid(kReconnecting, 1, 8s));
+    EXPECT_GT(Clock::now() - asked, 3500ms);
+    EXPECT_LT(Clock::now() - asked, 6000ms);
+
+    SetHrdSimScript(sim, {HrdSimFault::Unsolicited, L"get frequency"});
+    EXPECT_FALSE(WaitAsked(L"Get ID", 2, 1500ms));
+    DropHrdConnection();
+    EXPECT_TRUE(WaitAsked(L"Get ID", 2, 1000ms));
+    ASSERT_TRUE(WaitSaid(kReconnecting, 2));
+    EXPECT_EQ(Polls(), 0u);
+
+    EXPECT_LT(TimedStop(), 400ms);
+    EXPECT_EQ(recorder.HrdTexts(), (Texts{kConnecting, kConnected, kReconnecting, kConnecting,
+                                          kConnected, kReconnecting, kStopped}));
+}
+
+// A host that never answers the connect: a listener whose queue of unaccepted connections is
+// full, so that the next connect is dropped.
+TEST_F(HrdPoller, ConnectLimitAndASaveWhileConnecting) {
+    const SocketHandle full = TcpListen("127.0.0.1", 0, 0);
+    std::vector<SocketHandle> queued;
+    for (SocketHandle s; queued.size() < 8 &&
+                         (s = TcpConnect("127.0.0.1", LocalPort(full), 300)) != kInvalidSocket;)
+        queued.push_back(s);
+    ASSERT_LT(queued.size(), 8u) << "the queue never filled, so no connect would wait";
+    // The connect looks at its worker's flag between short waits.
+    std::atomic<bool> keepWaiting{true};
+    std::thread connect(
+        [&] { CloseSocket(TcpConnect("127.0.0.1", LocalPort(full), 9000, &keepWaiting)); });
+    keepWaiting = false;
+    const auto fell = Clock::now();
+    connect.join();
+    EXPECT_LT(Clock::now() - fell, 1000ms);
+    Configure(LocalPort(full), 1, L"K1OLD");
+    const auto start = Clock::now();
+    StartHrdPoller();
+    ASSERT_TRUE(WaitSaid(kNotReachable));
+    EXPECT_GT(Clock::now() - start, 2500ms);
+    EXPECT_LT(Clock::now() - start, 5000ms);
+    EXPECT_FALSE(WaitSaid(kConnecting, 2, 300ms)); // the wait before the next try
+    EXPECT_LT(TimedStop(), 400ms);
+
+    StartHrdPoller(); // a Save while the connect waits
+    ASSERT_TRUE(WaitUntil([] { return hrdSocket.handle.load() != kInvalidSocket; }));
+    Configure(sim.port, 1, L"K1NEW");
+    DropHrdConnection();
+    EXPECT_TRUE(WaitUntil([&] { return Polls() == 1; }, 1500ms));
+    StopHrdPoller();
+    for (const SocketHandle socket : queued)
+        CloseSocket(socket);
+    CloseSocket(full);
+    EXPECT_EQ(ReadStationSnapshot().snapshot.mycall, L"K1NEW");
+    EXPECT_EQ(recorder.HrdTexts(), (Texts{kConnecting, kNotReachable, kStopped, kConnecting,
+                                          kConnecting, kConnected, kStopped}));
+}
+
+TEST_F(HrdPoller, OnlyNumericIpv4HostsAndPortsInRangeAreUsed) {
+    // Whether the host and the simulator's port plus the offset reach the simulator: anything but
+    // a dotted quad means 127.0.0.1 (2130706434 is 127.0.0.2 to some parsers); 127.0.0.2 is
+    // honoured, and nothing listens there. A port out of range means 7809, where nothing listens
+    // either, never its low 16 bits.
+    const std::tuple<std::wstring, int, bool> cases[] = {
+        {L"", 0, true},           {L"localhost", 0, true},   {L"hrd.invalid", 0, true},
+        {L"::1", 0, true},        {L"127.0.0.256", 0, true}, {L"127.0.0.02", 0, true},
+        {L"127.0.0.2 ", 0, true}, {L"2130706434", 0, true},  {L"127.0.0.2", 0, false},
+        {L"", 65536, false},      {L"", -65536, false}};
+    for (const auto& [host, offset, reachable] : cases) {
+        recorder.Clear();
+        Configure(sim.port + offset, 1, L"N0CALL", host);
+        StartHrdPoller();
+        ASSERT_TRUE(WaitUntil([&] { return recorder.HrdTexts().size() >= 2; }));
+        StopHrdPoller();
+        EXPECT_EQ(recorder.HrdTexts()[1], reachable ? kConnected : kNotReachable)
+            << host.size() << " " << offset;
+    }
+}
+
+} // namespace
