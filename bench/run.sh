@@ -6,7 +6,8 @@
 #   bash bench/run.sh
 #
 # Takes about four minutes after the builds: two idle windows of 60 s, 100 datagrams a second
-# apart and a burst of 1,000, the parse comparison. Run it on a machine that is otherwise quiet; the load averages are printed
+# apart and a burst of 1,000, the parse comparison, the dashboard faults (about ten seconds).
+# Run it on a machine that is otherwise quiet; the load averages are printed
 # with the table, which also goes to build/perf-release/last-run.md.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -39,7 +40,8 @@ quiet() {
 
 say "== building (build/perf-release, build/perf-windows)"
 quiet cmake -S . -B build/perf-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON
-quiet cmake --build build/perf-release --target corvane datagram_parse front_end_cost -j "$(nproc)"
+quiet cmake --build build/perf-release --target corvane datagram_parse front_end_cost \
+  dashboard_faults -j "$(nproc)"
 exe=build/perf-windows/app/Corvane.exe
 exe_state="not built"
 if [ -f app/CMakeLists.txt ]; then
@@ -83,6 +85,15 @@ etree_ns=$(middle "${etree[@]}")
 fields_ns=$(middle "${fields[@]}")
 ratio=$(calc %.1f "$etree_ns / $parse_ns")
 ratio_fields=$(calc %.1f "$fields_ns / $extract_ns")
+
+say "== dashboard faults: the POST client against misbehaving dashboards, the poster's stop"
+faults=$("$bin/bench/dashboard_faults")
+# "N ms, delivered" or "N ms, FAILED" for one of its dashboards.
+post() {
+  printf '%s ms, %s' "$(value "$faults" "$1_ms")" \
+    "$([ "$(value "$faults" "$1_delivered")" = 1 ] && echo delivered || echo FAILED)"
+}
+ms() { value "$faults" "$1_ms"; }
 load_end=$(loadavg)
 
 # Corvane.exe: size and the DLLs it imports, each of which must come with Windows.
@@ -125,6 +136,12 @@ table=$(cat <<EOF
 | Idle CPU time after work | $(calc %.1f "$after_cpu") ms per minute ($(ticks "$(value "$latency" after_stat_ticks)")) | under 20 ms per minute | $(verdict "$after_cpu < 20") | the same, for ${idle_seconds} s right after the $(value "$latency" posts) posts above; $(value "$latency" after_wakeups_per_min) context switches per minute, $(value "$latency" posts_while_idle) posts; the floor $(value "$latency" after_floor_cpu_ms_per_min) ms per minute |
 | Resident memory, idle | VmRSS $(mib "$rss") MiB, VmHWM $(mib "$hwm") MiB | under 8 MiB | $(verdict "$hwm < 8 * 1024") | /proc/PID/status at the end of the fresh idle window. Of it: $(mib "$(value "$idle" rss_file_kib)") MiB file pages ($(value "$idle" libraries) shared objects mapped), $(mib "$(value "$idle" rss_anon_kib)") MiB anonymous; PSS $(mib "$(value "$idle" pss_kib)") MiB, private (mapped by no other process at that moment) $(mib "$(value "$idle" private_kib)") MiB |
 | Resident memory after work | VmRSS $(mib "$after_rss") MiB, VmHWM $(mib "$after_hwm") MiB | under 8 MiB | $(verdict "$after_hwm < 8 * 1024") | the same, after the posts: $(mib "$(value "$latency" after_rss_file_kib)") MiB file pages, $(mib "$(value "$latency" after_rss_anon_kib)") MiB anonymous; PSS $(mib "$(value "$latency" after_pss_kib)") MiB, private $(mib "$(value "$latency" after_private_kib)") MiB |
+| Post to a dashboard that never answers | $(post never_answers) | FAILED within 4.5 s (one 2 s step) | $(verdict "$(ms never_answers) < 4500") | \`dashboard_faults\`: \`PostStationUpdate\` against a loopback sink that reads the request and never answers |
+| Post to a dashboard that trickles its head | $(post trickles_its_head) | FAILED within 4.5 s | $(verdict "$(ms trickles_its_head) < 4500") | the same, a byte of the answer's head every 0.4 s: the whole head gets one 2 s step |
+| Post to a dashboard with an endless head or body | head: $(post sends_an_endless_head); body: $(post sends_an_endless_body) | at once | $(verdict "$(ms sends_an_endless_head) < 1000 && $(ms sends_an_endless_body) < 1000") | the head is cut off at 64 KiB; the body is never read |
+| Post to a dashboard that resets, sends garbage, answers 301 or 401 | $(post resets); $(post sends_garbage); $(post redirects_301); $(post answers_401) | FAILED at once | - | a 301 is not followed; 4xx is a refusal |
+| Poster stop | idle $(value "$faults" poster_stop_idle_ms) ms; while a dashboard never answers $(ms poster_stop_while_hanging) ms | under 200 ms idle; under 4.5 s hanging | $(verdict "$(value "$faults" poster_stop_idle_ms) < 200 && $(ms poster_stop_while_hanging) < 4500") | \`StopPoster\` right after the worker's first post reached a sink; while hanging it finishes the pass in progress |
+| Descriptors left after the fault runs | $(value "$faults" descriptors_left) | 0 | $(verdict "$(value "$faults" descriptors_left) == 0") | /proc/self/fd counted before and after, in the same process |
 | Corvane.exe size | $exe_size | under 2 MiB | $exe_size_verdict | windows preset (mingw-w64 cross, Release, stripped, static C++ runtime), target Corvane, in build/perf-windows |
 | Corvane.exe imports | $exe_imports | Windows system DLLs only | $exe_imports_verdict | \`x86_64-w64-mingw32-objdump -p\`, "DLL Name" entries |
 EOF
