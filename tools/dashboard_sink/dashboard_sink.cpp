@@ -83,9 +83,10 @@ bool DashboardSink::Start(const SinkOptions& startOptions, int wantedPort, bool 
         tlsServer = std::make_shared<httplib::SSLServer>(CORVANE_TEST_PKI "/server.pem",
                                                          CORVANE_TEST_PKI "/server.key");
         tlsServer->Post(".*", [this](const httplib::Request& in, httplib::Response& out) {
-            SinkRequest request{in.method, in.target, in.version, in.method, in.body};
+            SinkRequest request{in.method, in.target, in.version,
+                                in.method + " " + in.target + " " + in.version + "\r\n", in.body};
             for (const auto& [name, value] : in.headers)
-                request.head += "\r\n" + name + ": " + value;
+                request.head += name + ": " + value + "\r\n";
             Record(*this, request);
             out.status = options.status;
             out.set_header("Location", options.location);
