@@ -38,8 +38,9 @@ struct SinkOptions {
 
 struct DashboardSink {
     ~DashboardSink() { Stop(); }
-    // Listens on 127.0.0.1 (port 0: a free one) and serves one connection at a time.
-    // With `tls` it speaks HTTPS (POSIX only), with a certificate from the test CA.
+    // Listens on 127.0.0.1 (port 0: a free one) and serves one connection at a time. With `tls`
+    // (POSIX only, always on a free port) it speaks HTTPS with a certificate for 127.0.0.1 from
+    // the test CA, whose own certificate is CORVANE_TEST_PKI "/ca.pem".
     bool Start(const SinkOptions& options, int port = 0, bool tls = false);
     void Stop();
     std::wstring BaseUrl() const; // http(s)://127.0.0.1:port
