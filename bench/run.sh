@@ -6,9 +6,10 @@
 #   bash bench/run.sh
 #
 # Takes about four minutes after the builds: two idle windows of 60 s, 100 datagrams a second
-# apart and a burst of 1,000, the HRD faults (about 20 s), the parse comparison, a thousand
-# worker cycles and a 10 s flood. Run it on a machine that is otherwise quiet; the load averages
-# are printed with the table, which also goes to build/perf-release/last-run.md.
+# apart and a burst of 1,000, the HRD faults (about 20 s), the dashboard faults (about ten
+# seconds), the parse comparison, a thousand worker cycles and a 10 s flood. Run it on a machine
+# that is otherwise quiet; the load averages are printed with the table, which also goes to
+# build/perf-release/last-run.md.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -41,7 +42,7 @@ quiet() {
 say "== building (build/perf-release, build/perf-windows)"
 quiet cmake -S . -B build/perf-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON
 quiet cmake --build build/perf-release --target corvane datagram_parse front_end_cost worker_cycles \
-  hrd_recovery -j "$(nproc)"
+  hrd_recovery dashboard_faults -j "$(nproc)"
 exe=build/perf-windows/app/Corvane.exe
 exe_state="not built"
 if [ -f app/CMakeLists.txt ]; then
@@ -93,6 +94,14 @@ ratio_fields=$(calc %.1f "$fields_ns / $extract_ns")
 
 say "== workers: 1,000 start/stop cycles of each, then Save every 100 ms under a 10 s flood"
 cycles=$("$bin/bench/worker_cycles" 1000 10)
+say "== dashboard faults: the POST client against misbehaving dashboards, the poster's stop"
+faults=$("$bin/bench/dashboard_faults")
+# "N ms, delivered" or "N ms, FAILED" for one of its dashboards.
+post() {
+  printf '%s ms, %s' "$(value "$faults" "$1_ms")" \
+    "$([ "$(value "$faults" "$1_delivered")" = 1 ] && echo delivered || echo FAILED)"
+}
+ms() { value "$faults" "$1_ms"; }
 load_end=$(loadavg)
 
 # Corvane.exe: size and the DLLs it imports, each of which must come with Windows.
@@ -140,6 +149,12 @@ table=$(cat <<EOF
 | HRD back after a fault | silent on a poll $(value "$hrd" silent_poll_ms) ms, a reply out of step $(value "$hrd" out_of_step_ms) ms, silent at "Get ID" $(value "$hrd" silent_handshake_ms) ms | under 10 s | $(verdict "$(value "$hrd" silent_poll_ms) < 10000 && $(value "$hrd" out_of_step_ms) < 10000 && $(value "$hrd" silent_handshake_ms) < 10000 && $(value "$hrd" silent_poll_ms) >= 0 && $(value "$hrd" out_of_step_ms) >= 0 && $(value "$hrd" silent_handshake_ms) >= 0") | \`hrd_recovery\`: the poller polling the in-process HRD simulator every second; from the moment the fault first hits (the simulator receives the command it misbehaves on; the handshake fault after a drop, as a Save makes) to the snapshot showing HRD's next good answer. Expected: the 4 s reply limit (silent), then the 3 s pause before reconnecting |
 | HRD poller stop | between polls $(value "$hrd" stop_between_polls_ms) ms, in an unanswered exchange $(value "$hrd" stop_in_exchange_ms) ms, waiting to retry $(value "$hrd" stop_waiting_to_retry_ms) ms; slowest of $(value "$hrd" cycles) start/stop cycles $(value "$hrd" slowest_stop_ms) ms | under 1 s | $(verdict "$(value "$hrd" slowest_stop_ms) < 1000 && $(value "$hrd" stop_in_exchange_ms) < 1000") | \`StopHrdPoller\` timed in each place; the cycles start the poller against a healthy simulator and stop it 0 to 4 ms later ($(value "$hrd" cycles_s) s in all) |
 | HRD start/stop cycles, resources | descriptors $(pair "$hrd" fds), threads $(pair "$hrd" threads) | no growth | $(verdict "$(awk '$1 == "fds" || $1 == "threads" { if ($3 > $2) bad = 1 } END { print bad ? 0 : 1 }' <<<"$hrd") == 1") | /proc/self/fd and /proc/self/task before and after the cycles |
+| Post to a dashboard that never answers | $(post never_answers) | FAILED within 4.5 s (one 2 s step) | $(verdict "$(ms never_answers) < 4500") | \`dashboard_faults\`: \`PostStationUpdate\` against a loopback sink that reads the request and never answers |
+| Post to a dashboard that trickles its head | $(post trickles_its_head) | FAILED within 4.5 s | $(verdict "$(ms trickles_its_head) < 4500") | the same, a byte of the answer's head every 0.4 s: the whole head gets one 2 s step |
+| Post to a dashboard with an endless head or body | head: $(post sends_an_endless_head); body: $(post sends_an_endless_body) | at once | $(verdict "$(ms sends_an_endless_head) < 1000 && $(ms sends_an_endless_body) < 1000") | the head is cut off at 64 KiB; the body is never read |
+| Post to a dashboard that resets, sends garbage, answers 301 or 401 | $(post resets); $(post sends_garbage); $(post redirects_301); $(post answers_401) | FAILED at once | - | a 301 is not followed; 4xx is a refusal |
+| Poster stop | idle $(value "$faults" poster_stop_idle_ms) ms; while a dashboard never answers $(ms poster_stop_while_hanging) ms | under 200 ms idle; under 4.5 s hanging | $(verdict "$(value "$faults" poster_stop_idle_ms) < 200 && $(ms poster_stop_while_hanging) < 4500") | \`StopPoster\` right after the worker's first post reached a sink; while hanging it finishes the pass in progress |
+| Descriptors left after the fault runs | $(value "$faults" descriptors_left) | 0 | $(verdict "$(value "$faults" descriptors_left) == 0") | /proc/self/fd counted before and after, in the same process |
 | Corvane.exe size | $exe_size | under 2 MiB | $exe_size_verdict | windows preset (mingw-w64 cross, Release, stripped, static C++ runtime), target Corvane, in build/perf-windows |
 | Corvane.exe imports | $exe_imports | Windows system DLLs only | $exe_imports_verdict | \`x86_64-w64-mingw32-objdump -p\`, "DLL Name" entries |
 EOF

@@ -1,0 +1,328 @@
+// The dashboard's URL and form, the POST client against dashboards that behave and ones that do
+// not (over TLS and a real proxy too, natively), and the poster's rules and worker.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <tuple>
+
+#include "core/settings.h"
+#include "platform/http.h"
+#include "platform/text.h"
+#include "posting/post_client.h"
+#include "posting/poster_worker.h"
+#include "tests/support/notify_recorder.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/wait.h"
+#include "tools/dashboard_sink/dashboard_sink.h"
+
+#ifndef _WIN32
+#include <csignal>
+#include <fstream>
+#include <spawn.h>
+#include <sys/wait.h>
+// A proxy from the environment must not stand between the client and the loopback sinks.
+const bool noProxy = setenv("no_proxy", "127.0.0.1", 1) == 0;
+#endif
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using Results = std::vector<std::pair<int, bool>>; // target index, delivered
+
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Every field, in need of every kind of encoding; the dashboards know no more than two radios.
+const StationSnapshot kSample{
+    L"14.074",     L"20m",        L"FT8",       L"N0CALL",    L"TEST",      L"Test N1MM",
+    L"Is calling", L"*'()!&=%?#", L"K\u00F6ln", L"N1MM",      L"QQ1ABC",    L"CQ WW DX",
+    L"7.074",      L"40m",        L"CW",        L"IC-7300 B", L"Searching", 3};
+
+bool Post(const std::wstring& base, const std::wstring& id = L"id") {
+    return PostStationUpdate(kSample, base, id, L"k3y/+\u20AC");
+}
+
+// The one request the sink got: the target with its query, our headers, the body as built.
+void ExpectOnlyRequest(DashboardSink& sink, const std::string& target) {
+    ASSERT_EQ(sink.Requests().size(), 1u);
+    const SinkRequest r = sink.Requests()[0];
+    EXPECT_EQ(r.method + " " + r.target + " " + r.version, "POST " + target + " HTTP/1.1");
+    EXPECT_EQ(r.Header("Host"), "127.0.0.1:" + std::to_string(sink.port));
+    EXPECT_EQ(r.Header("User-Agent"), "Corvane/1.0");
+    EXPECT_EQ(r.Header("Content-Type"), "application/x-www-form-urlencoded");
+    EXPECT_EQ(r.body, "freq=14.074&band=20m&mode=FT8&mycall=N0CALL&opcall=TEST&radio=Test+N1MM&"
+                      "radio_label=Test+N1MM&op_status=Is+calling&locator=%2A%27%28%29%21%26%3D%25%"
+                      "3F%23&location=K%C3%B6ln&call=QQ1ABC&contestname=CQ+WW+DX&app=N1MM&radios=2&"
+                      "freq2=7.074&band2=40m&mode2=CW&radio2=IC-7300+B&radio2_label=IC-7300+B&"
+                      "op_status2=Searching&api_key=k3y%2F%2B%E2%82%AC");
+    EXPECT_EQ(r.Header("Content-Length"), std::to_string(r.body.size()));
+    for (const char* absent : {"Expect", "Accept", "Transfer-Encoding", "Authorization"})
+        EXPECT_EQ(r.Header(absent), "") << absent;
+}
+
+} // namespace
+
+TEST(PostClient, SendsExactlyTheRequestTheDashboardExpects) {
+    // Base URL path, dashboard ID, the target the dashboard sees; credentials are never sent.
+    const std::tuple<std::wstring, std::wstring, std::string> cases[] = {
+        {L"/", L"ABC-1._~", "/?station_update=ABC-1._~"},
+        {L"/blog/wp/\\/", L" my id/\u00FC", "/blog/wp/?station_update=%20my%20id%2F%C3%BC"},
+        {L"", L"D1&api_key=X", "/?station_update=D1%26api_key%3DX"},
+        {L"@", L"id", "/?station_update=id"},
+    };
+    for (const auto& [path, id, target] : cases) {
+        DashboardSink sink;
+        ASSERT_TRUE(sink.Start(SinkOptions()));
+        std::wstring base = sink.BaseUrl();
+        EXPECT_TRUE(Post(path == L"@" ? base.insert(7, L"op:secret@") : base + path, id));
+        ExpectOnlyRequest(sink, target);
+    }
+}
+
+TEST(PostClient, Only2xxIsDeliveredAndOnly307And308AreFollowed) {
+    SinkOptions options;
+    for (const int status : {200, 204, 301, 302, 303, 400, 401, 500, 307, 308}) {
+        DashboardSink sink, target;
+        ASSERT_TRUE(target.Start(SinkOptions()));
+        options.status = status;
+        options.location = WideToUtf8(target.BaseUrl()) + "/?station_update=id";
+        ASSERT_TRUE(sink.Start(options));
+        const bool followed = status == 307 || status == 308;
+        EXPECT_EQ(Post(sink.BaseUrl()), status < 300 || followed) << status;
+        EXPECT_EQ(sink.Requests().size(), 1u) << status;
+        if (followed) // the same POST, elsewhere
+            ExpectOnlyRequest(target, "/?station_update=id");
+        else
+            EXPECT_TRUE(target.Requests().empty()) << status;
+    }
+    // A Location beside the current path, again and again: given up after five hops.
+    options.location = "again";
+    DashboardSink sink;
+    ASSERT_TRUE(sink.Start(options));
+    EXPECT_FALSE(Post(sink.BaseUrl() + L"/wp/"));
+    const auto requests = sink.Requests();
+    EXPECT_EQ(requests.size(), 6u);
+    EXPECT_EQ(requests.back().target + requests.back().body, "/wp/again" + requests[0].body);
+}
+
+TEST(PostClient, EmptyOrUnusableSettingsFailWithoutTraffic) {
+    DashboardSink sink;
+    ASSERT_TRUE(sink.Start(SinkOptions()));
+    const std::wstring base = sink.BaseUrl(), hostPort = base.substr(7);
+    const auto start = Clock::now();
+    EXPECT_FALSE(PostStationUpdate(kSample, base, L"", L"key") ||
+                 PostStationUpdate(kSample, base, L"id", L""));
+    for (const std::wstring& bad :
+         {std::wstring(), hostPort, L"ftp://" + hostPort, L"http://" + std::wstring(300, L'h'),
+          base + L"/" + std::wstring(1100, L'p')})
+        EXPECT_FALSE(Post(bad)) << WideToUtf8(bad.substr(0, 30));
+    EXPECT_LT(SecondsSince(start), 5);
+    EXPECT_TRUE(sink.Requests().empty());
+}
+
+// Whatever a dashboard does, the post ends as delivered or failed within the 2 s step time-outs.
+TEST(PostClient, MisbehavingDashboardsEndInBoundedTime) {
+    const std::string ok = "HTTP/1.1 200 OK\r\n";
+    // The dashboard (status 0: no answer but `raw`), delivered or not, the least time it takes
+    // (0: none, it ends at once).
+    const std::tuple<std::string, SinkOptions, bool, double> cases[] = {
+        {"slow", {0, 600, ok + "\r\n"}, true, 0.5},
+        {"silent", {0, 1 << 30}, false, 1.5},
+        {"resetting", {0, 0, "", "", 0, true}, false, 0},
+        {"garbage", {0, 0, "\x01\x02garbage\r\n\r\n\xFF"}, false, 0},
+        {"interim", {0, 0, "HTTP/1.1 100 Continue\r\n\r\n" + ok + "\r\n"}, true, 0},
+        {"endless body", {0, 0, ok + "Content-Length: 99999999\r\n\r\n", "body"}, true, 0},
+        {"endless head", {0, 0, ok, "X: " + std::string(999, 'x') + "\r\n"}, false, 0},
+        {"trickling head", {0, 0, ok + "X: ", "x", 400}, false, 1.5},
+    };
+    for (const auto& [name, options, delivered, least] : cases) {
+#ifdef _WIN32
+        // Wine's WinHTTP (which runs these tests) takes an interim 100 for the answer, bounds each
+        // receive of the head rather than the whole head as Windows does, and reads a head
+        // without limit.
+        if (name == "interim" || name.find("head") != std::string::npos)
+            continue;
+#endif
+        DashboardSink sink;
+        ASSERT_TRUE(sink.Start(options));
+        const auto start = Clock::now();
+        EXPECT_EQ(Post(sink.BaseUrl()), delivered) << name;
+        // Done at once, well before a step's time-out, unless it has to wait for one.
+        EXPECT_TRUE(SecondsSince(start) >= least && SecondsSince(start) < (least ? 4.5 : 1.5))
+            << name;
+    }
+}
+
+#ifdef CORVANE_SINK_TLS
+const std::string kTestCa = FileBytes(L"" CORVANE_TEST_PKI "/ca.pem");
+
+TEST(PostClientTls, OnlyACertificateFromATrustedCaCarriesTheRequest) {
+    DashboardSink good, plain, downgrade;
+    ASSERT_TRUE(plain.Start({}) && good.Start({}, 0, true));
+    ASSERT_TRUE(downgrade.Start({307, 0, "", "", 0, false, WideToUtf8(plain.BaseUrl())}, 0, true));
+    SetHttpTrustedCertificates(kTestCa);
+    EXPECT_TRUE(Post(good.BaseUrl(), L"ABC"));
+    EXPECT_FALSE(Post(downgrade.BaseUrl())); // never from TLS to plain text: the form has the key
+    SetHttpTrustedCertificates("");          // the system's store does not know the test CA
+    EXPECT_FALSE(Post(good.BaseUrl()));
+    ExpectOnlyRequest(good, "/?station_update=ABC");
+    EXPECT_TRUE(plain.Requests().empty());
+    EXPECT_EQ(downgrade.Requests().size(), 1u);
+}
+
+// A real proxy (Debian's tinyproxy) named by the variables a user sets, with no exception for
+// loopback: plain posts are forwarded, TLS ones tunnelled, and without it nothing gets through.
+TEST(PostClientTls, PlainAndTlsPostsGoThroughTheSystemsProxy) {
+    DashboardSink plain, secure;
+    ASSERT_TRUE(plain.Start(SinkOptions()) && secure.Start({}, 0, true));
+    TempFolder folder;
+    const std::string config = WideToUtf8(folder.File(L"tinyproxy.conf"));
+    const int port = FreePort(PortKind::Tcp);
+    std::ofstream(config) << "Port " << port << "\nListen 127.0.0.1\nAllow 127.0.0.1\n"
+                          << "LogLevel Critical\nConnectPort " << secure.port << "\n";
+    const char* argv[] = {"tinyproxy", "-d", "-c", config.c_str(), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawnp(&pid, "tinyproxy", nullptr, nullptr, const_cast<char**>(argv), nullptr),
+              0)
+        << "tinyproxy (Debian package tinyproxy) must be installed";
+    const std::string via = "http://127.0.0.1:" + std::to_string(port);
+    setenv("http_proxy", via.c_str(), 1);
+    setenv("https_proxy", via.c_str(), 1);
+    unsetenv("no_proxy");
+    SetHttpTrustedCertificates(kTestCa);
+    EXPECT_TRUE(WaitUntil([&] { return Post(plain.BaseUrl()); }, 10s)); // once tinyproxy listens
+    EXPECT_TRUE(Post(secure.BaseUrl(), L"ABC"));
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+    EXPECT_FALSE(Post(secure.BaseUrl(), L"ABC")); // the only road to the dashboard is gone
+    SetHttpTrustedCertificates("");
+    unsetenv("http_proxy");
+    unsetenv("https_proxy");
+    setenv("no_proxy", "127.0.0.1", 1);
+    EXPECT_NE(plain.Requests().at(0).Header("Via").find("tinyproxy"), std::string::npos);
+    ExpectOnlyRequest(secure, "/?station_update=ABC");
+}
+#endif
+
+namespace {
+
+const std::wstring kHosted = L"http://hosted.invalid", kWordPress = L"http://wp.invalid";
+
+// The poster's faked transport and clock, used only on the test's own thread.
+std::string posted; // H(osted) or W(ordPress), per post
+bool delivers = true;
+long long nowMs = 0, postCostMs = 0; // a post moves the clock on by its cost
+
+// The rules, one pass at a time, with the fakes. Nothing else runs, so the settings need no lock.
+struct PosterRules : testing::Test {
+    void SetUp() override {
+        posterTransport = [](const StationSnapshot&, const std::wstring& url, const std::wstring&,
+                             const std::wstring&) {
+            posted += url == kHosted ? 'H' : 'W';
+            nowMs += postCostMs;
+            return delivers;
+        };
+        posterClock = [] { return Clock::time_point(std::chrono::milliseconds(nowMs)); };
+        postCostMs = 0;
+        delivers = true;
+        settings.targets[0] = {true, kHosted, L"id", L"key", 30};
+        settings.targets[1] = {false, kWordPress, L"id", L"key", 30};
+        state = NewPosterState();
+    }
+    // A pass `at` seconds in over a snapshot written `version` times, and what it posted.
+    struct Step {
+        double at;
+        std::uint64_t version;
+        std::string posted;
+        std::wstring call = L"QQ1ABC";
+    };
+    void Expect(std::initializer_list<Step> steps) {
+        for (const Step& step : steps) {
+            nowMs = static_cast<long long>(step.at * 1000 + 0.5);
+            SnapshotRead read{StationSnapshot(), step.version};
+            read.snapshot.call = step.call;
+            posted.clear();
+            RunPosterPass(state, read);
+            EXPECT_EQ(posted, step.posted) << "at " << step.at << " s";
+        }
+    }
+    NotifyRecorder recorder;
+    PosterState state;
+};
+
+} // namespace
+
+TEST_F(PosterRules, EachTargetPostsTheNewestOncePerItsOwnIntervalFromTheFirstWriteOn) {
+    settings.targets[0].intervalSeconds = 60;
+    settings.targets[1] = {true, kWordPress, L"id", L"key", 300};
+    Expect({{0, 0, ""}, {0, 1, "HW"}, {59, 2, ""}, {59.999, 3, ""}, {60, 3, "H"}, {61, 3, ""}});
+    Expect({{119, 4, ""}, {120, 4, "H"}, {299, 5, "H"}, {300, 5, "W"}});
+}
+
+TEST_F(PosterRules, TheIntervalCountsFromTheEndOfASlowPost) {
+    postCostMs = 5000;
+    Expect({{0, 1, "H"}, {34.9, 2, ""}, {35, 2, "H"}});
+}
+
+TEST_F(PosterRules, OnlyTheFirstChangeToANewCallBypassesTheInterval) {
+    settings.targets[0].intervalSeconds = 60;
+    // The same call again, or one that becomes empty, waits; one coming back after empty is new.
+    Expect({{0, 1, "H"}, {3, 2, "H", L"QQ2DEF"}, {8, 3, "", L"QQ2DEF"}, {20, 4, "", L""}});
+    Expect({{63, 4, "H", L""}, {64, 5, "H", L"QQ2DEF"}});
+}
+
+TEST_F(PosterRules, BurstOfNewCallsWaitsForTheOneSecondFloorThenTheNewestGoes) {
+    settings.targets[1] = {true, kWordPress, L"id", L"key", 1};
+    Expect({{0, 1, "HW", L"A"}, {0.3, 2, "", L"B"}, {0.999, 3, "", L"C"}, {1, 3, "HW", L"C"}});
+    Expect({{1.5, 4, "", L"C"}, {2, 4, "W", L"C"}, {4.5, 5, "HW", L"D"}}); // D alone: at once
+}
+
+TEST_F(PosterRules, FailedPostIsReportedAndCountsAsAnAttempt) {
+    delivers = false;
+    Expect({{0, 1, "H"}, {29, 2, ""}});
+    delivers = true;
+    Expect({{30, 2, "H"}});
+    settings.targets[0].url = kWordPress; // takes effect with the next post, posts nothing itself
+    Expect({{100, 2, ""}, {100, 3, "W"}});
+    EXPECT_EQ(recorder.PostResults(), (Results{{0, false}, {0, true}, {0, true}}));
+}
+
+// The real worker, client and sinks: a write before the start and a new call go at once, a stop
+// while one dashboard never answers waits for that post's time-out and still serves the other
+// (the pass in progress is finished), a new worker posts what is there once more.
+TEST(PosterWorker, RaisedUpdatesReachBothDashboardsWithTheirVerdicts) {
+    NotifyRecorder recorder;
+    posterTransport = &PostStationUpdate;
+    posterClock = &Clock::now;
+    DashboardSink hosted, wordpress, silent; // the silent one never answers
+    ASSERT_TRUE(hosted.Start({}) && wordpress.Start({401}) && silent.Start({200, 1 << 30}));
+    settings.targets[0] = {true, hosted.BaseUrl() + L"/", L"HOSTED-1", L"k0", 30};
+    settings.targets[1] = {true, wordpress.BaseUrl() + L"/wp", L"7", L"k1", 60};
+    RaiseStationUpdate(StationSnapshot()); // before the start: the first pass is certain to see it
+    StartPoster();
+    StartPoster();
+    ASSERT_TRUE(wordpress.WaitForRequests(1, 10s)); // the hosted dashboard comes first
+    RaiseStationUpdate([](StationSnapshot& snapshot) { snapshot.call = L"QQ2DEF"; });
+    ASSERT_TRUE(wordpress.WaitForRequests(2, 10s));
+    auto start = Clock::now();
+    StopPoster();
+    EXPECT_LT(SecondsSince(start), 1);
+    StopPoster();
+    settings.targets[0].url = silent.BaseUrl(); // the worker is stopped: no lock needed
+    StartPoster();
+    ASSERT_TRUE(silent.WaitForRequests(1, 10s));
+    start = Clock::now();
+    StopPoster();
+    EXPECT_LT(SecondsSince(start), 4.5);
+    // 401 is a failure; so is the silent post, after the time-out that also held up the stop.
+    EXPECT_EQ(recorder.PostResults(),
+              (Results{{0, true}, {1, false}, {0, true}, {1, false}, {0, false}, {1, false}}));
+    EXPECT_EQ(hosted.Requests().size() + wordpress.Requests().size(), 5u);
+    EXPECT_EQ(hosted.Requests()[0].target, "/?station_update=HOSTED-1");
+    EXPECT_EQ(
+        wordpress.Requests()[1].target + wordpress.Requests()[1].body, // one radio
+        "/wp/?station_update=7freq=&band=&mode=&mycall=&opcall=&radio=&radio_label=&op_status=&"
+        "locator=&location=&call=QQ2DEF&contestname=&app=&api_key=k1");
+}
