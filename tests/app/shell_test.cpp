@@ -265,10 +265,10 @@ std::wstring Text(HWND window) {
     Send(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text));
     return text;
 }
-// Bound exclusively, as another program may hold it; INVALID_SOCKET when someone has the port.
-SOCKET HoldUdp(int port) {
+// INVALID_SOCKET when someone has the port. Holding it exclusively keeps out even a socket that
+// would share it; probing plainly leaves a sharing one alone.
+SOCKET HoldUdp(int port, BOOL exclusive = TRUE) {
     SOCKET holder = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    BOOL exclusive = TRUE;
     setsockopt(holder, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<char*>(&exclusive), 4);
     sockaddr_in local = {AF_INET, htons(static_cast<u_short>(port)), {}, {}};
     if (bind(holder, reinterpret_cast<sockaddr*>(&local), sizeof(local)) == 0)
@@ -277,7 +277,7 @@ SOCKET HoldUdp(int port) {
     return INVALID_SOCKET;
 }
 bool UdpPortFree(int port) {
-    const SOCKET probe = HoldUdp(port);
+    const SOCKET probe = HoldUdp(port, FALSE);
     closesocket(probe);
     return probe != INVALID_SOCKET;
 }
@@ -309,6 +309,7 @@ class Shell : public testing::Test {
             WritePrivateProfileStringW(value[0].c_str(), value[1].c_str(), value[2].c_str(),
                                        kIni.c_str());
         app = StartApp();
+        WaitForInputIdle(app, 30000); // the message loop runs: the tray icon is there
         ASSERT_TRUE(WaitUntil(
             [&] { return GetDlgItem(window = FindWindowW(L"CorvaneWndClass", nullptr), IDC_EXIT); },
             30s))
