@@ -224,9 +224,8 @@ HANDLE StartApp() {
 }
 // Its exit code if it ends within the wait (STILL_ACTIVE if not); then it is ended anyway.
 DWORD End(HANDLE& process, DWORD wait = 0) {
-    DWORD code = STILL_ACTIVE;
-    if (WaitForSingleObject(process, wait) == WAIT_OBJECT_0)
-        GetExitCodeProcess(process, &code);
+    DWORD code = WaitForSingleObject(process, wait);
+    GetExitCodeProcess(process, &code); // STILL_ACTIVE while it runs
     TerminateProcess(process, 99);
     WaitForSingleObject(process, 10000);
     CloseHandle(process);
@@ -260,13 +259,14 @@ class Shell : public testing::Test {
     }
     void TearDown() override { End(app); }
 
-    void Launch() {
+    // False, and the reason reported, when no window came up.
+    bool Launch() {
         app = StartApp();
-        WaitForInputIdle(app, 30000); // the message loop runs: the tray icon is there
-        ASSERT_TRUE(WaitUntil(
-            [&] { return GetDlgItem(window = FindWindowW(L"CorvaneWndClass", nullptr), IDC_EXIT); },
-            30s))
-            << "Corvane.exe did not come up; under Wine it needs an X display (DISPLAY)";
+        const auto up = [&] {
+            return GetDlgItem(window = FindWindowW(L"CorvaneWndClass", nullptr), IDC_EXIT);
+        };
+        EXPECT_TRUE(WaitUntil(up, 30s)) << "no window; under Wine it needs an X display";
+        return up();
     }
 
     HWND C(int id) const { return GetDlgItem(window, id); }
@@ -334,7 +334,7 @@ TEST_F(Shell, SaveWritesEveryBoxAndRestartsTheSources) {
     Store({L"udp.enabled=1", L"hrd.enabled=1", L"hrd.port=" + std::to_wstring(sim.port)});
     for (const auto& field : fields)
         Store({field.name + L"=" + field.stored});
-    Launch();
+    ASSERT_TRUE(Launch());
     HWND udpLine = At(kUdpPage, 24, 180), hrdLine = At(kHrdPage, 24, 222);
     Shows(udpLine, L"Listening on 0.0.0.0:" + before);
     Shows(hrdLine, L"Connected \u2014 IC-7300");
@@ -363,7 +363,7 @@ TEST_F(Shell, SourcesAndPostsReportOnTheirPagesAndKeysShowOnlyTheirOwn) {
     Store({L"udp.enabled=1", L"udp.ip=127.0.0.1", L"udp.port=" + std::to_wstring(port),
            L"vellumar.enabled=1", L"vellumar.api_key=hosted-key", L"wp.enabled=1", L"wp.id=dash-1",
            L"wp.api_key=wp-key", L"wp.interval=1", L"wp.url=" + sink.BaseUrl()});
-    Launch();
+    ASSERT_TRUE(Launch());
     HWND line = At(kUdpPage, 24, 180);
     const std::wstring listening = L"Listening on 127.0.0.1:" + std::to_wstring(port),
                        testing = L"Test mode ON \u2014 ignoring UDP";
@@ -406,23 +406,23 @@ TEST_F(Shell, SourcesAndPostsReportOnTheirPagesAndKeysShowOnlyTheirOwn) {
 TEST_F(Shell, HidesInTheTrayTakesKeysAndStartsWithWindowsUntilExitIsAnsweredYes) {
     Register(nullptr, true); // a shortcut alone counts as starting with Windows
     Store({L"app.start_minimized=1"});
-    Launch();
-    // Hidden at start; a second copy shows it and ends; then close, the tray and minimise.
-    HANDLE second = nullptr;
-    const UINT shows[][3] = {{0, 0, 0},
-                             {WM_CLOSE, 0, 0},
+    ASSERT_TRUE(Launch());
+    EXPECT_FALSE(IsWindowVisible(window));
+    HANDLE second = StartApp(); // shows the first copy's window, and ends
+    EXPECT_EQ(End(second, 20000), 0u);
+    SendMessageW(window, WM_NULL, 0, 0); // behind what it sent on its way out
+    // Close, the tray's double-click, minimise and the tray's Restore hide and show it in turn.
+    const UINT shows[][3] = {{WM_CLOSE, 0, 0},
                              {WM_TRAYICON, 1, WM_LBUTTONDBLCLK},
                              {WM_SYSCOMMAND, SC_MINIMIZE, 0},
                              {WM_COMMAND, IDM_TRAY_RESTORE, 0}};
     for (const auto& show : shows) {
         const bool visible = IsWindowVisible(window);
-        show[0] ? PostMessageW(window, show[0], show[1], show[2])
-                : (second = StartApp()) != nullptr;
+        PostMessageW(window, show[0], show[1], show[2]);
         EXPECT_TRUE(WaitUntil([&] {
             return IsWindowVisible(window) != visible && !IsIconic(window);
         })) << show[0];
     }
-    EXPECT_EQ(End(second, 20000), 0u);
     SetForegroundWindow(window);
     // Keys pressed together, then the page shown and the control with the focus.
     const std::vector<int> steps[] = {
@@ -467,7 +467,7 @@ TEST_F(Shell, HidesInTheTrayTakesKeysAndStartsWithWindowsUntilExitIsAnsweredYes)
     EXPECT_EQ(End(app, 20000), 0u);
     // A value naming another copy is pointed at the one that starts.
     Register(L"C:\\Old\\Corvane.exe", false);
-    Launch();
+    ASSERT_TRUE(Launch());
     EXPECT_EQ(ReadRunValue(), quoted);
 }
 
