@@ -1,7 +1,6 @@
-// The Windows shell: its window, tray menu, exit question and start-at-logon registration made
-// in this process, then Corvane.exe driven from outside as a user would (under Wine and Xvfb),
-// each copy started on a clean profile and checked through what the user, the peers,
-// settings.ini and the registry see.
+// The Windows shell: its window, tray icon, tray menu and exit question made in this process, then
+// Corvane.exe driven from outside as a user would (under Wine and Xvfb), each copy started on a
+// clean profile and checked through what the user, the peers, settings.ini and the registry see.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -130,17 +129,17 @@ TEST(MainWindow, ShowsEachPageInPlaceInTabOrderOnThePageColourWithTrayAndExitQue
                                    L"Radio",       L"Locator", L"Location"};
     HDC screen = GetDC(nullptr);
     for (int page = 0; page < 6; ++page) {
-        const std::wstring spec =
+        const std::wstring rows =
             kPages[page] + std::wstring(L"|1040 250 378 110 26 Save settings"
                                         L"|1041 372 378 80 26 Exit|1000 8 8 444 360 ");
         TabCtrl_SetCurFocus(tab, page); // as a click does: the window hears of the change
         std::vector<std::wstring> expected, shown;
         std::vector<std::pair<POINT, POINT>> plain; // far end of each label and check box; page
         HWND focus = tab; // Tab walks the page top to bottom, then Save, Exit and the tabs
-        for (std::size_t i = spec.find(L'|'); i != std::wstring::npos; i = spec.find(L'|', i + 1)) {
+        for (std::size_t i = rows.find(L'|'); i != std::wstring::npos; i = rows.find(L'|', i + 1)) {
             int id = 0, x = 0, y = 0, w = 0, h = 0, used = 0;
-            swscanf(spec.c_str() + i + 1, L"%d %d %d %d %d %n", &id, &x, &y, &w, &h, &used);
-            std::wstring text = spec.substr(i + 1 + used, spec.find(L'|', i + 1) - i - 1 - used);
+            swscanf(rows.c_str() + i + 1, L"%d %d %d %d %d %n", &id, &x, &y, &w, &h, &used);
+            std::wstring text = rows.substr(i + 1 + used, rows.find(L'|', i + 1) - i - 1 - used);
             text = text == L"(hosted)" ? hosted : text == L"(url)" ? url : text;
             expected.push_back(Row(id, x, y, w, h, text));
             EXPECT_EQ(id ? GetDlgCtrlID(focus = GetNextDlgTabItem(window, focus, FALSE)) : 0, id);
