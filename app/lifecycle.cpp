@@ -63,9 +63,7 @@ HWND CreateMainWindow(HINSTANCE instance) {
                            nullptr, nullptr, instance, nullptr);
 }
 
-void AddTrayIcon() {
-    if (ui.trayIconAdded)
-        return;
+NOTIFYICONDATAW TrayIconData() {
     NOTIFYICONDATAW icon = {};
     icon.cbSize = sizeof(icon);
     icon.hWnd = mainWindow.load();
@@ -74,6 +72,13 @@ void AddTrayIcon() {
     icon.uCallbackMessage = WM_TRAYICON;
     icon.hIcon = ui.appIcon;
     lstrcpynW(icon.szTip, L"Corvane", ARRAYSIZE(icon.szTip));
+    return icon;
+}
+
+void AddTrayIcon() {
+    if (ui.trayIconAdded)
+        return;
+    NOTIFYICONDATAW icon = TrayIconData();
     Shell_NotifyIconW(NIM_ADD, &icon);
     ui.trayIconAdded = true;
 }

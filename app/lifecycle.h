@@ -2,6 +2,8 @@
 // Process start and end: DPI, tray icon, the main window and the exit confirmation.
 #include <windows.h>
 
+#include <shellapi.h>
+
 extern const wchar_t* const kMainWindowClass;
 extern const wchar_t* const kMainWindowTitle;
 constexpr DWORD kMainWindowStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
@@ -15,6 +17,8 @@ int ScaleForDpi(int value);
 
 bool RegisterMainWindowClass(HINSTANCE instance);
 HWND CreateMainWindow(HINSTANCE instance);
+// The tray icon as the shell is given it: icon 1 of the main window, its tip and callback.
+NOTIFYICONDATAW TrayIconData();
 void AddTrayIcon();
 void RemoveTrayIcon();
 void RestoreMainWindow();

@@ -124,12 +124,9 @@ void ShowTrayMenu() {
     HWND window = mainWindow.load();
     POINT cursor = {};
     GetCursorPos(&cursor);
-    HMENU menu = CreatePopupMenu();
+    HMENU menu = BuildTrayMenu();
     if (!menu)
         return;
-    AppendMenuW(menu, MF_STRING, IDM_TRAY_RESTORE, L"Restore");
-    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-    AppendMenuW(menu, MF_STRING, IDM_TRAY_EXIT, L"Exit");
     // Without this the menu would not close when the user clicks elsewhere.
     SetForegroundWindow(window);
     TrackPopupMenu(menu, TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window, nullptr);
@@ -182,6 +179,16 @@ void StartUdpListener() {
     if (udpRunning.load())
         return;
     StartUdpListener(WindowText(ui.udpAddressEdit), UdpPortFromBox());
+}
+
+HMENU BuildTrayMenu() {
+    HMENU menu = CreatePopupMenu();
+    if (menu) {
+        AppendMenuW(menu, MF_STRING, IDM_TRAY_RESTORE, L"Restore");
+        AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        AppendMenuW(menu, MF_STRING, IDM_TRAY_EXIT, L"Exit");
+    }
+    return menu;
 }
 
 void RefreshLiveStatus() {

@@ -6,6 +6,8 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 // Starts the listener on the address and port typed into the UDP page's boxes.
 void StartUdpListener();
+// The tray icon's menu: "Restore", a separator, "Exit"; the caller destroys it.
+HMENU BuildTrayMenu();
 void RefreshLiveStatus();
 void SetUdpStatusText(int state, int port);
 // Reads every settings control, applies the values under the post signal's lock and saves them.

@@ -1,0 +1,473 @@
+// The Windows shell: its window, tray icon, tray menu and exit question made in this process, then
+// Corvane.exe driven from outside as a user would (under Wine and Xvfb), each copy started on a
+// clean profile and checked through what the user, the peers, settings.ini and the registry see.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <commctrl.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <thread>
+
+#include "app/lifecycle.h"
+#include "app/startup_registration.h"
+#include "app/window_commands.h"
+#include "app/window_sink.h"
+#include "core/settings.h"
+#include "frontend/pages.h"
+#include "frontend/workers.h"
+#include "resources/resource.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/wait.h"
+#include "tools/dashboard_sink/dashboard_sink.h"
+#include "tools/hrd_sim/hrd_sim.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// These tests delete settings.ini (API keys included), the Run value and the Startup shortcut of
+// whoever runs them. They run only in a profile made to be thrown away and named in
+// CORVANE_THROWAWAY_PREFIX (under Wine the WINEPREFIX the test command made, on Windows
+// %USERPROFILE%); anywhere else they refuse, and refusing is a failure.
+bool ThrowawayProfile() {
+    const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version");
+    const std::string named = EnvironmentText("CORVANE_THROWAWAY_PREFIX");
+    return !named.empty() && named == EnvironmentText(wine ? "WINEPREFIX" : "USERPROFILE");
+}
+const wchar_t* const kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+// Wine hands Unix paths through the environment; Z: is the Unix root there.
+std::wstring DosPath(const char* variable) {
+    const std::string unix = EnvironmentText(variable);
+    std::wstring path = (unix[0] == '/' ? L"Z:" : L"") + std::wstring(unix.begin(), unix.end());
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return path;
+}
+
+std::wstring Folder(int id, const wchar_t* name) {
+    wchar_t folder[MAX_PATH] = {};
+    SHGetFolderPathW(nullptr, id, nullptr, SHGFP_TYPE_CURRENT, folder);
+    return folder + std::wstring(name);
+}
+const std::wstring kIni = Folder(CSIDL_APPDATA, L"\\Corvane\\settings.ini");
+const std::wstring kShortcut = Folder(CSIDL_STARTUP, L"\\Corvane.lnk");
+// A value of settings.ini, named "section.key".
+std::wstring Setting(const std::wstring& name) {
+    wchar_t value[256] = {};
+    const std::wstring head = name.substr(0, name.find(L'.'));
+    GetPrivateProfileStringW(head.c_str(), &name[head.size() + 1], L"?", value, 256, kIni.c_str());
+    return value;
+}
+
+// The Run value (null: none) and the Startup shortcut.
+void Register(const wchar_t* value, bool shortcut) {
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"Corvane");
+    if (value)
+        RegSetKeyValueW(HKEY_CURRENT_USER, kRunKey, L"Corvane", REG_SZ, value,
+                        2 + 2 * wcslen(value));
+    DeleteFileW(kShortcut.c_str());
+    if (shortcut)
+        CloseHandle(CreateFileW(kShortcut.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, 0));
+}
+
+std::wstring Row(int id, int x, int y, int w, int h, const std::wstring& text) {
+    wchar_t row[300];
+    std::swprintf(row, 300, L"%03d,%03d id %d %dx%d %ls", y, x, id, w, h, text.c_str());
+    return row;
+}
+
+// Each page: its tab's name, then "id x y w h text" for each control in creation order, at 96 DPI
+// in the client area. Labels have id 0; a drop-down list has height 0, as its font decides it.
+const wchar_t* const kPages[] = {
+    L"VLM Dashboard|1050 24 48 320 20 (hosted)|0 24 78 110 18 Server URL|0 150 78 280 18 (url)"
+    L"|0 24 106 110 18 Dashboard ID|1051 150 104 140 22 |0 24 134 110 18 API Key"
+    L"|1052 150 132 200 22 |1053 358 132 52 22 Show|0 24 162 110 18 Update interval"
+    L"|1054 150 160 120 0 30 seconds|0 24 196 380 18 Last post: -",
+    L"WP Dashboard|1060 24 48 350 20 Enable posting to custom WP dashboard"
+    L"|0 24 78 110 18 Dashboard URL|1061 150 76 285 22 |0 24 106 110 18 Dashboard ID"
+    L"|1062 150 104 140 22 |0 24 134 110 18 API Key|1063 150 132 200 22 |1064 358 132 52 22 Show"
+    L"|0 24 162 110 18 Update interval|1065 150 160 120 0 30 seconds|0 24 196 380 18 Last post: -",
+    L"UDP Receiver|1014 24 48 400 20 Enable UDP receiver (N1MM / MiniBook / Log4OM)"
+    L"|0 24 78 110 18 UDP IP|1010 150 76 140 22 0.0.0.0"
+    L"|0 24 102 420 16 0.0.0.0  = listen on ALL interfaces (loopback + network broadcasts)"
+    L"|0 24 120 420 16 127.0.0.1 = this PC only (loopback \u2014 no network broadcasts)"
+    L"|0 24 146 110 18 UDP Port|1011 150 144 90 22 12060|0 24 180 400 18 Stopped",
+    L"HRD (TCP)|1070 24 48 360 20 Enable HRD (Ham Radio Deluxe) TCP source|0 24 78 110 18 HRD host"
+    L"|1071 150 76 140 22 127.0.0.1|0 24 106 110 18 HRD port|1072 150 104 90 22 7809"
+    L"|0 24 134 110 18 Poll interval|1073 150 132 120 0 2 seconds|0 24 164 110 18 MyCall"
+    L"|1074 150 162 140 22 |0 24 192 110 18 Operator|1075 150 190 140 22 |0 24 222 400 18 Disabled"
+    L"|0 24 244 400 18 HRD gives frequency + mode; MyCall/Operator are typed here.",
+    L"Live Status",
+    L"Application settings|1030 24 48 320 20 Start minimized to system tray"
+    L"|1031 24 76 320 20 Start automatically when Windows starts"
+    L"|0 40 96 400 18 Applies at once (no Save needed); stored in Windows."
+    L"|1032 24 122 400 20 Test mode (send demo data when no UDP is received)"};
+
+// Corvane's window, tray icon, tray menu and exit question, made here with default settings.
+TEST(MainWindow, ShowsEachPageInPlaceInTabOrderOnThePageColourWithTrayAndExitQuestion) {
+    INITCOMMONCONTROLSEX classes = {sizeof(classes), ICC_TAB_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&classes);
+    settings.udpEnabled = false; // no source runs
+    RegisterMainWindowClass(GetModuleHandleW(nullptr));
+    const HWND window = CreateMainWindow(GetModuleHandleW(nullptr)), tab = GetDlgItem(window, 1000);
+    ASSERT_NE(window, nullptr) << "no window: Wine needs an X display (DISPLAY)";
+    ShowWindow(window, SW_SHOW);
+    RECT client = {}, last = {}, inside = {8, 8, 452, 368};
+    GetClientRect(window, &client);
+    TabCtrl_GetItemRect(tab, 5, &last);
+    TabCtrl_AdjustRect(tab, FALSE, &inside);
+    EXPECT_EQ(client.right * 1000 + client.bottom, 460414);
+    EXPECT_LE(last.right, 444) << "the last tab is cut off";
+    EXPECT_EQ(GetWindow(tab, GW_HWNDNEXT), nullptr) << "the tabs would paint over the page";
+    const std::wstring url = kHostedBaseUrl, host = url.substr(url.find(L"//") + 2),
+                       hosted = L"Enable posting to " + host.substr(0, host.find_first_of(L":/"));
+    const wchar_t* const live[] = {L"Freq (MHz)",  L"Band",    L"Mode",    L"Operating",
+                                   L"Last worked", L"Contest", L"MyCall",  L"OpCall",
+                                   L"Radio",       L"Locator", L"Location"};
+    HDC screen = GetDC(nullptr);
+    for (int page = 0; page < 6; ++page) {
+        const std::wstring rows =
+            kPages[page] + std::wstring(L"|1040 250 378 110 26 Save settings"
+                                        L"|1041 372 378 80 26 Exit|1000 8 8 444 360 ");
+        TabCtrl_SetCurFocus(tab, page); // as a click does: the window hears of the change
+        std::vector<std::wstring> expected, shown;
+        std::vector<std::pair<POINT, POINT>> plain; // far end of each label and check box; page
+        HWND focus = tab; // Tab walks the page top to bottom, then Save, Exit and the tabs
+        for (std::size_t i = rows.find(L'|'); i != std::wstring::npos; i = rows.find(L'|', i + 1)) {
+            int id = 0, x = 0, y = 0, w = 0, h = 0, used = 0;
+            swscanf(rows.c_str() + i + 1, L"%d %d %d %d %d %n", &id, &x, &y, &w, &h, &used);
+            std::wstring text = rows.substr(i + 1 + used, rows.find(L'|', i + 1) - i - 1 - used);
+            text = text == L"(hosted)" ? hosted : text == L"(url)" ? url : text;
+            expected.push_back(Row(id, x, y, w, h, text));
+            EXPECT_EQ(id ? GetDlgCtrlID(focus = GetNextDlgTabItem(window, focus, FALSE)) : 0, id);
+        }
+        for (int at = 0; page == kLivePage && at < 11; ++at) {
+            expected.push_back(Row(0, 24, 46 + 24 * at, 110, 18, live[at]));
+            expected.push_back(Row(0, 150, 46 + 24 * at, 290, 18, L"-"));
+        }
+        for (HWND c = GetWindow(window, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+            LOGFONTW font = {};
+            GetObjectW(reinterpret_cast<HGDIOBJ>(SendMessageW(c, WM_GETFONT, 0, 0)), sizeof(font),
+                       &font);
+            const bool fit = c == tab && font.lfHeight >= -12 && font.lfHeight <= -9; // tabs shrink
+            EXPECT_EQ(font.lfFaceName + std::to_wstring(fit ? -12 : font.lfHeight), L"Segoe UI-12");
+            RECT at = {};
+            GetWindowRect(c, &at);
+            MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&at), 2);
+            wchar_t text[128] = {};
+            GetWindowTextW(c, text, 128);
+            const bool list = SendMessageW(c, CB_GETCOUNT, 0, 0) > 0;
+            if (IsWindowVisible(c))
+                shown.push_back(Row(GetDlgCtrlID(c), at.left, at.top, at.right - at.left,
+                                    list ? 0 : at.bottom - at.top, text));
+            POINT end = {at.right - 3, (at.top + at.bottom) / 2}, onPage = {inside.left + 6, end.y};
+            ClientToScreen(window, &end);
+            ClientToScreen(window, &onPage);
+            if (IsWindowVisible(c) && !list &&
+                (GetDlgCtrlID(c) == 0 || (GetWindowLongW(c, GWL_STYLE) & 0xF) == BS_AUTOCHECKBOX))
+                plain.push_back({end, onPage});
+        }
+        std::sort(expected.begin(), expected.end());
+        std::sort(shown.begin(), shown.end());
+        EXPECT_EQ(shown, expected);
+        EXPECT_TRUE(WaitUntil([&] {
+            for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);)
+                DispatchMessageW(&message);
+            return std::all_of(plain.begin(), plain.end(), [&](const auto& at) {
+                return GetPixel(screen, at.first.x, at.first.y) ==
+                       GetPixel(screen, at.second.x, at.second.y);
+            });
+        })) << "a label or check box is not on the page's colour";
+    }
+    ReleaseDC(nullptr, screen);
+
+    const NOTIFYICONDATAW icon = TrayIconData();
+    EXPECT_EQ(icon.szTip + std::to_wstring(icon.uFlags), L"Corvane7"); // message, icon, tip
+    EXPECT_TRUE(icon.hWnd == window && icon.uID == 1 && icon.uCallbackMessage == WM_TRAYICON);
+    HMENU menu = BuildTrayMenu();
+    std::wstring items;
+    for (int at = 0; at < GetMenuItemCount(menu); ++at) {
+        wchar_t text[32] = {};
+        GetMenuStringW(menu, at, text, 32, MF_BYPOSITION);
+        items += std::to_wstring(GetMenuItemID(menu, at)) + L" " + text + L";";
+    }
+    EXPECT_EQ(items, L"2001 Restore;0 ;2002 Exit;");
+    DestroyMenu(menu);
+
+    std::thread asking([] { ConfirmExit(nullptr); }); // answered No, it changes nothing
+    HWND box = nullptr;
+    WaitUntil([&] { return (box = FindWindowW(L"#32770", nullptr)) != nullptr; });
+    wchar_t title[32] = {}, text[128] = {};
+    GetWindowTextW(box, title, 32);
+    GetDlgItemTextW(box, 0xFFFF, text, 128);
+    const UINT iconId = GetDlgItem(box, 0x14) ? 0x14 : 0x440; // Windows' id, then Wine's
+    const LRESULT question = SendDlgItemMessageW(box, iconId, STM_GETICON, 0, 0);
+    const LONG noStyle = GetWindowLongW(GetDlgItem(box, IDNO), GWL_STYLE);
+    PostMessageW(box, WM_COMMAND, IDNO, 0);
+    asking.join();
+    EXPECT_EQ(std::wstring(title) + L": " + text,
+              L"Exit Corvane: This will fully close the Corvane "
+              L"and stop posting your station.\n\nDo you want to continue?");
+    EXPECT_EQ(question, reinterpret_cast<LRESULT>(LoadIconW(nullptr, IDI_QUESTION)));
+    EXPECT_EQ(noStyle & 0xF, BS_DEFPUSHBUTTON);
+    StopWorkers();
+    DestroyWindow(window);
+}
+
+HANDLE StartApp() {
+    const std::wstring exe = DosPath("CORVANE_APP_EXE");
+    return reinterpret_cast<HANDLE>(_wspawnl(_P_NOWAIT, exe.c_str(), exe.c_str(), nullptr));
+}
+// Its exit code if it ends within the wait (STILL_ACTIVE if not); then it is ended anyway.
+DWORD End(HANDLE& process, DWORD wait = 0) {
+    DWORD code = WaitForSingleObject(process, wait);
+    GetExitCodeProcess(process, &code); // STILL_ACTIVE while it runs
+    TerminateProcess(process, 99);
+    WaitForSingleObject(process, 10000);
+    CloseHandle(process);
+    process = nullptr;
+    return code;
+}
+std::wstring Text(HWND window) {
+    wchar_t text[512] = {};
+    SendMessageW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+// Corvane.exe on a clean profile, driven from outside; killed at the end, whatever happens.
+class Shell : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(ThrowawayProfile()) << "CORVANE_THROWAWAY_PREFIX names no profile to wipe";
+        DeleteFileW(kIni.c_str());
+        Register(nullptr, false);
+        CreateDirectoryW(Folder(CSIDL_APPDATA, L"\\Corvane").c_str(), nullptr);
+        Store({L"app.start_minimized=0", L"udp.enabled=0", L"vellumar.enabled=0", L"wp.enabled=0"});
+    }
+    // Each "section.key=value" into settings.ini.
+    void Store(std::initializer_list<std::wstring> settings) {
+        for (const std::wstring& setting : settings) {
+            const std::size_t dot = setting.find(L'.'), equals = setting.find(L'=');
+            WritePrivateProfileStringW(setting.substr(0, dot).c_str(),
+                                       setting.substr(dot + 1, equals - dot - 1).c_str(),
+                                       setting.substr(equals + 1).c_str(), kIni.c_str());
+        }
+    }
+    void TearDown() override { End(app); }
+
+    // False, and the reason reported, when no window came up.
+    bool Launch() {
+        app = StartApp();
+        const auto up = [&] {
+            return GetDlgItem(window = FindWindowW(L"CorvaneWndClass", nullptr), IDC_EXIT);
+        };
+        EXPECT_TRUE(WaitUntil(up, 30s)) << "no window; under Wine it needs an X display";
+        return up();
+    }
+
+    HWND C(int id) const { return GetDlgItem(window, id); }
+    bool Checked(int id) { return SendMessageW(C(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+    void Toggle(int id) { SendMessageW(C(id), BM_CLICK, 0, 0); }
+    // A check box reads "1" or "0", a list its choice and an edit box its text.
+    bool IsBox(int id) { return SendMessageW(C(id), WM_GETDLGCODE, 0, 0) & DLGC_BUTTON; }
+    std::wstring Get(int id) { return IsBox(id) ? (Checked(id) ? L"1" : L"0") : Text(C(id)); }
+    void Put(int id, const std::wstring& value) { // a check box is clicked, a list chooses
+        const UINT list = SendMessageW(C(id), CB_GETCOUNT, 0, 0) ? CB_SELECTSTRING : WM_SETTEXT;
+        SendMessageW(C(id), IsBox(id) ? BM_CLICK : list, -1,
+                     reinterpret_cast<LPARAM>(value.c_str()));
+    }
+    // What the page shows at (x, y) of the client area; labels have no id to find them by.
+    HWND At(int page, int x, int y) {
+        SendMessageW(C(IDC_TAB), TCM_SETCURFOCUS, page, 0);
+        return ChildWindowFromPointEx(window, {x + 1, y + 1}, CWP_SKIPINVISIBLE);
+    }
+    void Shows(HWND control, const std::wstring& text, std::chrono::milliseconds limit = 10s) {
+        EXPECT_TRUE(WaitUntil([&] { return Text(control) == text; }, limit))
+            << testing::PrintToString(Text(control)) << ", not " << testing::PrintToString(text);
+    }
+    bool Answer(const wchar_t* title, int button) {
+        HWND box = nullptr;
+        return WaitUntil([&] { return (box = FindWindowW(L"#32770", title)) != nullptr; }) &&
+               PostMessageW(box, WM_COMMAND, button, 0) &&
+               WaitUntil([&] { return !IsWindow(box); });
+    }
+    // Presses Save and answers "Settings saved."
+    bool Save() {
+        PostMessageW(C(IDC_SAVE), BM_CLICK, 0, 0);
+        return Answer(L"Corvane", IDOK);
+    }
+
+    HANDLE app = nullptr;
+    HWND window = nullptr;
+};
+
+TEST_F(Shell, SaveWritesEveryBoxAndRestartsTheSources) {
+    HrdSim sim;
+    ASSERT_TRUE(StartHrdSim(sim));
+    const std::wstring before = std::to_wstring(FreePort(PortKind::Udp)),
+                       after = std::to_wstring(FreePort(PortKind::Udp));
+    const struct {
+        int id;
+        std::wstring name, stored, typed, shown, saved; // shown "": a masked key
+    } fields[] = {
+        {IDC_VLM_ENABLE, L"vellumar.enabled", L"1", L"0", L"1", L"0"},
+        {IDC_VLM_ID, L"vellumar.id", L"station-7", L"hosted-id", L"station-7", L"hosted-id"},
+        {IDC_VLM_KEY, L"vellumar.api_key", L"old", L"hosted&key", L"", L"hosted&key"},
+        {IDC_VLM_INTERVAL, L"vellumar.interval", L"120", L"60 seconds", L"120 seconds", L"60"},
+        {IDC_WP_ENABLE, L"wp.enabled", L"0", L"1", L"0", L"1"},
+        {IDC_WP_URL, L"wp.url", L"http://wp.one", L"http://2", L"http://wp.one", L"http://2"},
+        {IDC_WP_ID, L"wp.id", L"wp-id", L"my dash", L"wp-id", L"my dash"},
+        {IDC_WP_KEY, L"wp.api_key", L"old", L"s3cret&key", L"", L"s3cret&key"},
+        {IDC_WP_INTERVAL, L"wp.interval", L"1", L"10 seconds", L"1 second", L"10"},
+        {IDC_UDP_IP, L"udp.ip", L"0.0.0.0", L"127.0.0.1", L"0.0.0.0", L"127.0.0.1"},
+        {IDC_UDP_PORT, L"udp.port", before, after, before, after},
+        {IDC_START_MINIMIZED, L"app.start_minimized", L"0", L"1", L"0", L"1"},
+        {IDC_HRD_HOST, L"hrd.host", L"127.0.0.1", L"", L"127.0.0.1", L"127.0.0.1"},
+        {IDC_HRD_INTERVAL, L"hrd.interval", L"1", L"2 seconds", L"1 second", L"2"},
+        {IDC_HRD_MYCALL, L"hrd.mycall", L"N0CALL", L"N1NEW", L"N0CALL", L"N1NEW"},
+        {IDC_HRD_OPERATOR, L"hrd.operator", L"K1OP", L"K2OP", L"K1OP", L"K2OP"},
+    };
+    Store({L"udp.enabled=1", L"hrd.enabled=1", L"hrd.port=" + std::to_wstring(sim.port)});
+    for (const auto& field : fields)
+        Store({field.name + L"=" + field.stored});
+    ASSERT_TRUE(Launch());
+    HWND udpLine = At(kUdpPage, 24, 180), hrdLine = At(kHrdPage, 24, 222);
+    Shows(udpLine, L"Listening on 0.0.0.0:" + before);
+    Shows(hrdLine, L"Connected \u2014 IC-7300");
+    for (const auto& field : fields) {
+        EXPECT_EQ(field.shown.empty() ? L"" : Get(field.id), field.shown) << field.name;
+        Put(field.id, field.typed);
+    }
+    ASSERT_TRUE(Save());
+    for (const auto& field : fields)
+        EXPECT_EQ(Setting(field.name), field.saved);
+    // The listener moves to the new port; the poller runs on and reconnects with the new settings.
+    Shows(udpLine, L"Listening on 127.0.0.1:" + after);
+    EXPECT_TRUE(WaitUntil([&] { return HrdSimConnections(sim) == 2; }));
+    Toggle(IDC_HRD_ENABLE);
+    ASSERT_TRUE(Save());
+    EXPECT_EQ(Text(hrdLine), L"Disabled");
+    const std::size_t seen = HrdSimCommands(sim).size(); // the poller is gone
+    EXPECT_FALSE(WaitUntil([&] { return HrdSimCommands(sim).size() > seen; }, 1500ms));
+}
+
+TEST_F(Shell, SourcesAndPostsReportOnTheirPagesAndKeysShowOnlyTheirOwn) {
+    DashboardSink sink;
+    ASSERT_TRUE(sink.Start(SinkOptions()));
+    const int port = FreePort(PortKind::Udp);
+    // The hosted dashboard has no ID, so each of its attempts fails, and sends nothing.
+    Store({L"udp.enabled=1", L"udp.ip=127.0.0.1", L"udp.port=" + std::to_wstring(port),
+           L"vellumar.enabled=1", L"vellumar.api_key=hosted-key", L"wp.enabled=1", L"wp.id=dash-1",
+           L"wp.api_key=wp-key", L"wp.interval=1", L"wp.url=" + sink.BaseUrl()});
+    ASSERT_TRUE(Launch());
+    HWND line = At(kUdpPage, 24, 180);
+    const std::wstring listening = L"Listening on 127.0.0.1:" + std::to_wstring(port),
+                       testing = L"Test mode ON \u2014 ignoring UDP";
+    Shows(line, listening);
+    const std::string datagram =
+        FileBytes(DosPath("CORVANE_SAMPLES_DIR") + L"\\n1mm-radioinfo-1.xml");
+    const SocketHandle sender = UdpConnect("127.0.0.1", port);
+    SocketSend(sender, datagram.data(), static_cast<int>(datagram.size()));
+    CloseSocket(sender);
+    const wchar_t* const live[] = {
+        L"3.522", L"80m", L"CW", L"Is searching", L"-", L"-", L"W1ABC", L"W1ABC", L"-", L"-", L"-"};
+    for (int row = 0; row < 11; ++row)
+        Shows(At(kLivePage, 150, 46 + 24 * row), live[row]);
+    Shows(At(kWpPage, 24, 196), L"Last post: OK", 20s);
+    Shows(At(kHostedPage, 24, 196), L"Last post: FAILED", 20s);
+
+    Toggle(IDC_TEST_MODE);
+    EXPECT_EQ(Text(line), testing);
+    ASSERT_TRUE(Save()); // the restarted listener's reports leave the demo's line alone
+    EXPECT_FALSE(WaitUntil([&] { return Text(line) != testing; }, 1s)) << Text(line);
+    Toggle(IDC_TEST_MODE);
+    EXPECT_EQ(Text(line), listening);
+    Toggle(IDC_UDP_ENABLE); // stops the listener at once; only Save stores the box
+    Shows(line, L"Stopped");
+
+    // Show and Hide on the hosted page; the WP page's key stays masked as it was.
+    auto key = [&](int id) {
+        return std::to_wstring(SendMessageW(C(id), EM_GETPASSWORDCHAR, 0, 0));
+    };
+    const std::wstring mask = key(IDC_WP_KEY);
+    EXPECT_EQ(key(IDC_VLM_KEY), mask == L"0" ? L"masked" : mask);
+    Toggle(IDC_VLM_SHOW_KEY);
+    EXPECT_EQ(Text(C(IDC_VLM_SHOW_KEY)) + Text(C(IDC_VLM_KEY)) + key(IDC_VLM_KEY),
+              L"Hidehosted-key0");
+    Toggle(IDC_VLM_SHOW_KEY);
+    EXPECT_EQ(Text(C(IDC_VLM_SHOW_KEY)) + key(IDC_VLM_KEY), L"Show42"); // '*'
+    EXPECT_EQ(Text(C(IDC_WP_SHOW_KEY)) + key(IDC_WP_KEY), L"Show" + mask);
+}
+
+TEST_F(Shell, HidesInTheTrayTakesKeysAndStartsWithWindowsUntilExitIsAnsweredYes) {
+    Register(nullptr, true); // a shortcut alone counts as starting with Windows
+    Store({L"app.start_minimized=1"});
+    ASSERT_TRUE(Launch());
+    EXPECT_FALSE(IsWindowVisible(window));
+    HANDLE second = StartApp(); // shows the first copy's window, and ends
+    EXPECT_EQ(End(second, 20000), 0u);
+    SendMessageW(window, WM_NULL, 0, 0); // behind what it sent on its way out
+    // Close, the tray's double-click, minimise and the tray's Restore hide and show it in turn.
+    const UINT shows[][3] = {{WM_CLOSE, 0, 0},
+                             {WM_TRAYICON, 1, WM_LBUTTONDBLCLK},
+                             {WM_SYSCOMMAND, SC_MINIMIZE, 0},
+                             {WM_COMMAND, IDM_TRAY_RESTORE, 0}};
+    for (const auto& show : shows) {
+        const bool visible = IsWindowVisible(window);
+        PostMessageW(window, show[0], show[1], show[2]);
+        EXPECT_TRUE(WaitUntil([&] {
+            return IsWindowVisible(window) != visible && !IsIconic(window);
+        })) << show[0];
+    }
+    SetForegroundWindow(window);
+    // Keys pressed together, then the page shown and the control with the focus.
+    const std::vector<int> steps[] = {
+        {kHostedPage, IDC_TAB},
+        {VK_CONTROL, VK_PRIOR, kAppPage, IDC_TAB},
+        {VK_CONTROL, VK_TAB, kHostedPage, IDC_TAB},
+        {VK_TAB, kHostedPage, IDC_VLM_ENABLE},
+        {VK_CONTROL, VK_NEXT, kWpPage, IDC_TAB}, // off a control that is hidden now
+        {VK_CONTROL, VK_SHIFT, VK_TAB, kHostedPage, IDC_TAB},
+        {VK_SHIFT, VK_TAB, kHostedPage, IDC_EXIT},
+        {VK_SHIFT, VK_TAB, kHostedPage, IDC_SAVE},
+        {VK_SPACE, kHostedPage, IDC_SAVE}};
+    for (const auto& step : steps) {
+        const std::size_t keys = step.size() - 2;
+        for (std::size_t at = 0; at < keys * 2; ++at) // down in order, up in reverse
+            keybd_event(static_cast<BYTE>(step[at < keys ? at : 2 * keys - 1 - at]), 0,
+                        at < keys ? 0 : KEYEVENTF_KEYUP, 0);
+        EXPECT_TRUE(step[0] != VK_SPACE || Answer(L"Corvane", IDOK)); // Space pressed Save
+        GUITHREADINFO info = {};
+        info.cbSize = sizeof(info);
+        EXPECT_TRUE(WaitUntil([&] {
+            GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
+            return SendMessageW(C(IDC_TAB), TCM_GETCURSEL, 0, 0) == step[keys] &&
+                   info.hwndFocus == C(step[keys + 1]);
+        })) << step[0];
+    }
+
+    EXPECT_TRUE(Checked(IDC_START_WITH_WINDOWS));
+    Toggle(IDC_START_WITH_WINDOWS);
+    EXPECT_EQ(ReadRunValue() + (GetFileAttributesW(kShortcut.c_str()) != INVALID_FILE_ATTRIBUTES
+                                    ? L"shortcut"
+                                    : L""),
+              L"");
+    Toggle(IDC_START_WITH_WINDOWS);
+    const std::wstring quoted = L"\"" + DosPath("CORVANE_APP_EXE") + L"\"";
+    EXPECT_EQ(ReadRunValue(), quoted);
+
+    PostMessageW(C(IDC_EXIT), BM_CLICK, 0, 0);
+    ASSERT_TRUE(Answer(L"Exit Corvane", IDNO));         // and all runs on
+    PostMessageW(window, WM_COMMAND, IDM_TRAY_EXIT, 0); // the tray menu's Exit asks the same
+    ASSERT_TRUE(Answer(L"Exit Corvane", IDYES));
+    EXPECT_EQ(End(app, 20000), 0u);
+    // A value naming another copy is pointed at the one that starts.
+    Register(L"C:\\Old\\Corvane.exe", false);
+    ASSERT_TRUE(Launch());
+    EXPECT_EQ(ReadRunValue(), quoted);
+}
+
+} // namespace
