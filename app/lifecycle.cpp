@@ -52,6 +52,8 @@ bool RegisterMainWindowClass(HINSTANCE instance) {
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     windowClass.lpszClassName = kMainWindowClass;
+    // Sent to every top-level window when Explorer (re)starts, whose tray has then lost our icon.
+    ui.taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
     return RegisterClassExW(&windowClass) != 0;
 }
 

@@ -196,6 +196,10 @@ TEST(MainWindow, ShowsEachPageInPlaceInTabOrderOnThePageColourWithTrayAndExitQue
     }
     EXPECT_EQ(items, L"2001 Restore;0 ;2002 Exit;");
     DestroyMenu(menu);
+    SendMessageW(window, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0); // Explorer restarted
+    NOTIFYICONDATAW again = TrayIconData();
+    EXPECT_TRUE(Shell_NotifyIconW(NIM_MODIFY, &again)) << "the icon is not back in the tray";
+    RemoveTrayIcon();
 
     std::thread asking([] { ConfirmExit(nullptr); }); // answered No, it changes nothing
     HWND box = nullptr;
@@ -346,7 +350,10 @@ TEST_F(Shell, SaveWritesEveryBoxAndRestartsTheSources) {
         EXPECT_EQ(Setting(field.name), field.saved);
     // The listener moves to the new port; the poller runs on and reconnects with the new settings.
     Shows(udpLine, L"Listening on 127.0.0.1:" + after);
-    EXPECT_TRUE(WaitUntil([&] { return HrdSimConnections(sim) == 2; }));
+    EXPECT_TRUE(WaitUntil([&] { // a second connection, whose handshake starts with "Get ID"
+        const std::vector<std::wstring> sent = HrdSimCommands(sim);
+        return std::count(sent.begin(), sent.end(), L"Get ID") == 2;
+    }));
     Toggle(IDC_HRD_ENABLE);
     ASSERT_TRUE(Save());
     EXPECT_EQ(Text(hrdLine), L"Disabled");
