@@ -115,6 +115,9 @@ TEST(MainWindow, ShowsEachPageInPlaceInTabOrderOnThePageColourWithTrayAndExitQue
     const HWND window = CreateMainWindow(GetModuleHandleW(nullptr)), tab = GetDlgItem(window, 1000);
     ASSERT_NE(window, nullptr) << "no window: Wine needs an X display (DISPLAY)";
     ShowWindow(window, SW_SHOW);
+    wchar_t caption[64] = {};
+    GetWindowTextW(window, caption, 64);
+    EXPECT_STREQ(caption, L"Corvane by N0CALL  v" CORVANE_VERSION);
     RECT client = {}, last = {}, inside = {8, 8, 452, 368};
     GetClientRect(window, &client);
     TabCtrl_GetItemRect(tab, 5, &last);

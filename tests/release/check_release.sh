@@ -31,6 +31,9 @@ check "checksums" eval '(cd dist && sha256sum --check --strict SHA256SUMS)'
 check "zip holds Corvane.exe, README.txt, LICENSE, CHANGELOG.md" \
   same "$(unzip -Z1 "$zip" | sort | xargs)" "CHANGELOG.md Corvane.exe LICENSE README.txt"
 check "Corvane.exe imports Windows' own DLLs only" windows_dlls_only
+check "Corvane.exe's version resource" same \
+  "$(strings -el "$work/Corvane.exe" | grep -A1 -xE 'FileVersion|ProductVersion' | grep -vx -- -- | xargs)" \
+  "FileVersion $version.0 ProductVersion $version.0"
 check "lintian reports no errors" lintian --fail-on error "$deb"
 check "package contents" same "$(dpkg-deb -c "$deb" | awk '$6 !~ /\/$/ {print $6}' | sort | xargs)" \
   "$(printf './usr/%s\n' bin/corvane lib/systemd/user/corvane.service share/man/man1/corvane.1.gz \
