@@ -138,7 +138,7 @@ int main(int argc, char** argv) {
 
     // Nothing else writes the settings from here on, so the workers' start values need no lock.
     InstallConsoleSink(settings.udpAddress);
-    StartWorkers(settings.udpAddress, PortOrDefault(settings.udpPort, kDefaultUdpPort), [] {
+    StartWorkers(settings.udpAddress, settings.udpPort, [] {
         // The listener's bind result first, so the lines below never read as if they came
         // before it.
         if (settings.udpEnabled)

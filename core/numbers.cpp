@@ -67,3 +67,22 @@ void FormatMegahertz(std::int64_t hz, std::wstring& out) {
     for (const char* p = buffer; *p; ++p)
         out.push_back(*p == ',' ? L'.' : static_cast<wchar_t>(*p)); // whatever the locale
 }
+
+bool IsDottedIpv4(std::wstring_view text) {
+    int octets = 0;
+    std::size_t i = 0;
+    while (true) {
+        const std::size_t start = i;
+        unsigned value = 0;
+        while (i < text.size() && text[i] >= L'0' && text[i] <= L'9' && i - start < 3)
+            value = value * 10 + static_cast<unsigned>(text[i++] - L'0');
+        const std::size_t digits = i - start;
+        if (digits == 0 || value > 255 || (digits > 1 && text[start] == L'0'))
+            return false;
+        if (++octets == 4)
+            return i == text.size();
+        if (i >= text.size() || text[i] != L'.')
+            return false;
+        ++i;
+    }
+}

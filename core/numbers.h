@@ -14,3 +14,7 @@ std::int64_t LeadingInteger(std::wstring_view text);
 // stop whatever the locale. Written into `out`, whose storage is reused: the logger formats one
 // per datagram.
 void FormatMegahertz(std::int64_t hz, std::wstring& out);
+
+// Four decimal octets 0..255 without leading zeros, as the platforms' numeric IPv4 parsers take
+// them: the one form of a local or HRD address that is used as typed.
+bool IsDottedIpv4(std::wstring_view text);

@@ -52,26 +52,6 @@ HrdSettings CopyHrdSettings() {
     return copy;
 }
 
-// Four decimal octets 0..255 without leading zeros, as the platforms' numeric IPv4 parsers take.
-bool IsDottedIpv4(const std::wstring& text) {
-    int octets = 0;
-    std::size_t i = 0;
-    while (true) {
-        const std::size_t start = i;
-        unsigned value = 0;
-        while (i < text.size() && text[i] >= L'0' && text[i] <= L'9' && i - start < 3)
-            value = value * 10 + static_cast<unsigned>(text[i++] - L'0');
-        const std::size_t digits = i - start;
-        if (digits == 0 || value > 255 || (digits > 1 && text[start] == L'0'))
-            return false;
-        if (++octets == 4)
-            return i == text.size();
-        if (i >= text.size() || text[i] != L'.')
-            return false;
-        ++i;
-    }
-}
-
 bool ConnectionWanted() {
     return hrdRunning.load() && hrdConnectionWanted.load();
 }

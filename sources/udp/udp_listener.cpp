@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "core/diagnostic_file.h"
+#include "core/numbers.h"
 #include "core/settings.h"
 #include "core/worker.h"
 #include "platform/notify.h"
@@ -56,19 +57,7 @@ std::atomic<std::uint64_t> udpDatagramsTaken{0};
 const wchar_t* const kUdpLastDatagramFile = L"corvane-udp-last.xml";
 
 std::wstring UdpListenAddress(const std::wstring& addressText) {
-    const std::wstring& text = addressText;
-    std::size_t at = 0;
-    for (int octet = 0; octet < 4; ++octet) {
-        if (octet > 0 && (at >= text.size() || text[at++] != L'.'))
-            return L"0.0.0.0";
-        const std::size_t start = at;
-        unsigned value = 0;
-        while (at < text.size() && at - start < 3 && text[at] >= L'0' && text[at] <= L'9')
-            value = value * 10 + static_cast<unsigned>(text[at++] - L'0');
-        if (at == start || value > 255 || (at - start > 1 && text[start] == L'0'))
-            return L"0.0.0.0";
-    }
-    return at == text.size() ? text : std::wstring(L"0.0.0.0");
+    return IsDottedIpv4(addressText) ? addressText : std::wstring(L"0.0.0.0");
 }
 
 void StartUdpListener(const std::wstring& addressText, int port) {
