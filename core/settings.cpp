@@ -66,11 +66,6 @@ int NormalizeInterval(int value) {
     }
 }
 
-std::wstring ReadProfileString(const wchar_t* section, const wchar_t* key,
-                               const std::wstring& fallback) {
-    return ProfileReadString(settings.settingsPath, section, key, fallback);
-}
-
 ProfileFileState LoadSettings() {
     settings.settingsPath = ResolveSettingsPath();
     // Read and parsed once for all nineteen keys.

@@ -43,8 +43,6 @@ std::wstring ResolveSettingsPath();
 ProfileFileState LoadSettings();
 void SaveSettings();
 int NormalizeInterval(int value);
-std::wstring ReadProfileString(const wchar_t* section, const wchar_t* key,
-                               const std::wstring& fallback);
 
 // The settings pages as a front end read them, before the rules of an apply.
 struct SettingsForm {

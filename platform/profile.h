@@ -35,11 +35,6 @@ std::wstring ProfileGetString(const ProfileFile& file, const std::wstring& secti
 int ProfileGetInt(const ProfileFile& file, const std::wstring& section, const std::wstring& key,
                   int fallback);
 
-// One key, the file read for it alone.
-std::wstring ProfileReadString(const std::wstring& path, const std::wstring& section,
-                               const std::wstring& key, const std::wstring& fallback);
-int ProfileReadInt(const std::wstring& path, const std::wstring& section, const std::wstring& key,
-                   int fallback);
 // On POSIX the file keeps its encoding; one that is unreadable, too large or no text is never
 // replaced (false).
 bool ProfileWriteString(const std::wstring& path, const std::wstring& section,

@@ -8,12 +8,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "core/numbers.h"
 #include "platform/posix/ini_text.h"
 #include "platform/text.h"
 
@@ -151,17 +151,10 @@ int ProfileGetInt(const ProfileFile& file, const std::wstring& section, const st
     const std::wstring text = ProfileGetString(file, section, key, L"");
     if (text.empty())
         return fallback;
-    return static_cast<int>(std::clamp<std::int64_t>(LeadingInteger(text), INT_MIN, INT_MAX));
-}
-
-std::wstring ProfileReadString(const std::wstring& path, const std::wstring& section,
-                               const std::wstring& key, const std::wstring& fallback) {
-    return ProfileGetString(ProfileOpen(path), section, key, fallback);
-}
-
-int ProfileReadInt(const std::wstring& path, const std::wstring& section, const std::wstring& key,
-                   int fallback) {
-    return ProfileGetInt(ProfileOpen(path), section, key, fallback);
+    // The leading decimal number as the Windows half reads it: strtoll in the C locale skips the
+    // same blanks, takes a sign and saturates at the 64-bit limits.
+    return static_cast<int>(
+        std::clamp<long long>(std::strtoll(WideToUtf8(text).c_str(), nullptr, 10), INT_MIN, INT_MAX));
 }
 
 bool ProfileWriteString(const std::wstring& path, const std::wstring& section,

@@ -4,20 +4,6 @@
 
 #include "platform/files.h"
 
-std::wstring ProfileReadString(const std::wstring& path, const std::wstring& section,
-                               const std::wstring& key, const std::wstring& fallback) {
-    wchar_t buffer[kProfileValueMax + 1] = {};
-    const DWORD length = GetPrivateProfileStringW(section.c_str(), key.c_str(), fallback.c_str(),
-                                                  buffer, kProfileValueMax + 1, path.c_str());
-    return std::wstring(buffer, length);
-}
-
-int ProfileReadInt(const std::wstring& path, const std::wstring& section, const std::wstring& key,
-                   int fallback) {
-    return static_cast<int>(
-        GetPrivateProfileIntW(section.c_str(), key.c_str(), fallback, path.c_str()));
-}
-
 bool ProfileWriteString(const std::wstring& path, const std::wstring& section,
                         const std::wstring& key, const std::wstring& value) {
     // A file that starts with a UTF-16LE byte-order mark is kept in Unicode by the profile
@@ -38,10 +24,14 @@ ProfileFile ProfileOpen(const std::wstring& path) {
 
 std::wstring ProfileGetString(const ProfileFile& file, const std::wstring& section,
                               const std::wstring& key, const std::wstring& fallback) {
-    return ProfileReadString(file.path, section, key, fallback);
+    wchar_t buffer[kProfileValueMax + 1] = {};
+    const DWORD length = GetPrivateProfileStringW(section.c_str(), key.c_str(), fallback.c_str(),
+                                                  buffer, kProfileValueMax + 1, file.path.c_str());
+    return std::wstring(buffer, length);
 }
 
 int ProfileGetInt(const ProfileFile& file, const std::wstring& section, const std::wstring& key,
                   int fallback) {
-    return ProfileReadInt(file.path, section, key, fallback);
+    return static_cast<int>(
+        GetPrivateProfileIntW(section.c_str(), key.c_str(), fallback, file.path.c_str()));
 }
