@@ -11,7 +11,7 @@
 #include "core/settings.h"
 #include "frontend/workers.h"
 #include "platform/net.h"
-#include "platform/notify.h"
+#include "core/notify.h"
 #include "resources/resource.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {

@@ -1,6 +1,7 @@
 #include "app/window_sink.h"
 
-#include "platform/notify.h"
+#include "core/notify.h"
+#include "frontend/pages.h"
 
 std::atomic<HWND> mainWindow{nullptr};
 std::atomic<HWND> hrdStatusLabel{nullptr};
@@ -25,7 +26,9 @@ const NotifySink windowSink = {
     [] { PostToMainWindow(WM_SNAPSHOT_CHANGED, 0, 0); },
     [](int state, int port) { PostToMainWindow(WM_UDP_STATUS, state, port); },
     [](int target, bool delivered) { PostToMainWindow(WM_POST_RESULT, target, delivered); },
-    SendHrdText,
+    [](RigSource source, RigLinkState state, const std::wstring& radio) {
+        SendHrdText(RigStatusText(source, state, radio));
+    },
 };
 
 } // namespace

@@ -36,7 +36,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "platform/net_peers.h"
+#include "tools/net_peers/net_peers.h"
 #include "platform/text.h"
 #include "tools/dashboard_sink/dashboard_sink.h"
 

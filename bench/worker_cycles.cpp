@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 #include "core/settings.h"
-#include "platform/net_peers.h"
+#include "tools/net_peers/net_peers.h"
 #include "platform/paths.h"
 #include "posting/poster_worker.h"
 #include "sources/hrd/hrd_poller.h"

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "console/console_output.h"
+#include "core/notify.h"
 #include "frontend/pages.h"
-#include "platform/notify.h"
 
 namespace {
 
@@ -45,8 +45,8 @@ void OnPostResult(int target, bool delivered) {
     PrintStatus(target == 0 ? kHostedPage : kWpPage, LastPostText(delivered));
 }
 
-void OnHrdStatus(const std::wstring& text) {
-    PrintStatus(kHrdPage, text);
+void OnRigStatus(RigSource source, RigLinkState state, const std::wstring& radio) {
+    PrintStatus(kHrdPage, RigStatusText(source, state, radio));
 }
 
 void OnSnapshotChanged() {
@@ -88,7 +88,7 @@ void InstallConsoleSink(const std::wstring& udpAddressText) {
     consoleSink.snapshotChanged = OnSnapshotChanged;
     consoleSink.udpStatus = OnUdpStatus;
     consoleSink.postResult = OnPostResult;
-    consoleSink.hrdStatus = OnHrdStatus;
+    consoleSink.rigStatus = OnRigStatus;
     InstallNotifySink(&consoleSink);
 }
 

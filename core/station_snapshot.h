@@ -6,7 +6,7 @@
 #include <string>
 #include <type_traits>
 
-#include "platform/notify.h"
+#include "core/notify.h"
 
 struct StationSnapshot {
     std::wstring freq;

@@ -3,6 +3,7 @@
 // lines' texts. The window puts them on its pages; the console prints them as "page: text".
 #include <string>
 
+#include "core/notify.h"
 #include "core/station_snapshot.h"
 
 enum FrontEndPage { kHostedPage, kWpPage, kUdpPage, kHrdPage, kLivePage, kAppPage, kPageCount };
@@ -44,6 +45,9 @@ inline const wchar_t* HrdEnabledText(bool enabled) {
     return enabled ? L"Enabled" : L"Disabled";
 }
 
-// The UDP status line for a listener state (0 Stopped, 1 Listening, 2 BindError), naming the
+// A rig source's status line for the state its link is in; `radio` names the connected radio.
+std::wstring RigStatusText(RigSource source, RigLinkState state, const std::wstring& radio);
+
+// The UDP status line for a listener state (a UdpListenerState), naming the
 // address the listener binds for the address text (see UdpListenAddress).
 std::wstring UdpStatusText(int state, const std::wstring& addressText, int port);

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "core/numbers.h"
-#include "platform/net_peers.h"
+#include "tools/net_peers/net_peers.h"
 #include "sources/hrd/hrd_protocol.h"
 #include "sources/hrd/hrd_record.h"
 

@@ -6,6 +6,21 @@
 
 #include "platform/posix/ini_text.h"
 
+namespace {
+
+// The value of one key as IniParse finds it.
+bool IniFind(const std::string& bytes, const std::string& section, const std::string& key,
+             std::string& value) {
+    const auto keys = IniParse(bytes);
+    const auto found = keys.find(IniKeyName(section, key));
+    if (found == keys.end())
+        return false;
+    value = found->second;
+    return true;
+}
+
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     IniParse(bytes);

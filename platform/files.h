@@ -7,6 +7,3 @@ bool PathExists(const std::wstring& path);
 // Creates or replaces the file with exactly these bytes; others may read it meanwhile. On POSIX a
 // symlink at the path is never followed (the write fails).
 bool WriteWholeFile(const std::wstring& path, const std::string& bytes);
-
-// Reads a whole file; false when it cannot be opened. Used by tests and tools.
-bool ReadWholeFile(const std::wstring& path, std::string& bytes);

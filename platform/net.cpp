@@ -1,7 +1,7 @@
 // The socket code both platforms share; what differs lives in each half's socket_api.h and
 // net.cpp.
 #include "platform/net.h"
-#include "platform/net_peers.h"
+#include "platform/ipv4_address.h"
 
 #include <algorithm>
 #include <chrono>
@@ -27,30 +27,6 @@ bool NextConnectWait(std::chrono::steady_clock::time_point deadline,
     waitMs = static_cast<int>(
         std::max<long long>(0, keepWaiting ? std::min<long long>(left, kConnectSliceMs) : left));
     return true;
-}
-
-// The host's first IPv4 address (numeric or resolved) with the port.
-bool ResolveIpv4(const std::string& host, int port, sockaddr_in& remote) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
-        return false;
-    std::memcpy(&remote, found->ai_addr, sizeof remote);
-    ::freeaddrinfo(found);
-    remote.sin_port = htons(static_cast<std::uint16_t>(port));
-    return true;
-}
-
-// The dotted-quad address with the port; anything else means the fallback (host names are
-// never resolved for a local address).
-sockaddr_in LocalIpv4(const std::string& address, int port, std::uint32_t fallback) {
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (::inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1)
-        local.sin_addr.s_addr = htonl(fallback);
-    return local;
 }
 
 } // namespace
@@ -113,50 +89,23 @@ bool TcpConnectSocket(SocketHandle socket, const std::string& host, int port, in
     return connected;
 }
 
-SocketHandle TcpConnect(const std::string& host, int port, int timeoutMs,
-                        const std::atomic<bool>* keepWaiting) {
-    const SocketHandle socket = TcpSocket();
-    if (socket != kInvalidSocket && !TcpConnectSocket(socket, host, port, timeoutMs, keepWaiting)) {
-        CloseSocket(socket);
-        return kInvalidSocket;
-    }
-    return socket;
+bool ResolveIpv4(const std::string& host, int port, sockaddr_in& remote) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
+        return false;
+    std::memcpy(&remote, found->ai_addr, sizeof remote);
+    ::freeaddrinfo(found);
+    remote.sin_port = htons(static_cast<std::uint16_t>(port));
+    return true;
 }
 
-SocketHandle UdpConnect(const std::string& host, int port) {
-    sockaddr_in remote{};
-    if (!ResolveIpv4(host, port, remote))
-        return kInvalidSocket;
-    const SocketHandle socket = OpenSocket(SOCK_DGRAM, IPPROTO_UDP);
-    if (socket != kInvalidSocket &&
-        ::connect(Native(socket), reinterpret_cast<const sockaddr*>(&remote), sizeof remote) != 0) {
-        CloseSocket(socket);
-        return kInvalidSocket;
-    }
-    return socket;
-}
-
-SocketHandle TcpListen(const std::string& address, int port, int backlog) {
-    const SocketHandle socket = OpenSocket(SOCK_STREAM, IPPROTO_TCP);
-    if (socket == kInvalidSocket)
-        return kInvalidSocket;
-    int on = 1;
-    if (kListenerReusesAddress)
-        ::setsockopt(Native(socket), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on),
-                     sizeof on);
-    const sockaddr_in local = LocalIpv4(address, port, INADDR_LOOPBACK);
-    if (::bind(Native(socket), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
-        ::listen(Native(socket), backlog) != 0) {
-        CloseSocket(socket);
-        return kInvalidSocket;
-    }
-    return socket;
-}
-
-int LocalPort(SocketHandle socket) {
+sockaddr_in LocalIpv4(const std::string& address, int port, std::uint32_t fallback) {
     sockaddr_in local{};
-    socklen_t length = sizeof local;
-    if (::getsockname(Native(socket), reinterpret_cast<sockaddr*>(&local), &length) != 0)
-        return 0;
-    return ntohs(local.sin_port);
+    local.sin_family = AF_INET;
+    local.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (::inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1)
+        local.sin_addr.s_addr = htonl(fallback);
+    return local;
 }

@@ -2,7 +2,7 @@
 
 #include "core/settings.h"
 #include "core/worker.h"
-#include "platform/notify.h"
+#include "core/notify.h"
 #include "posting/post_client.h"
 
 namespace {

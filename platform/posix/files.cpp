@@ -39,26 +39,3 @@ bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
     ::close(fd);
     return cut && written == bytes.size();
 }
-
-bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
-    const int fd = ::open(WideToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return false;
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return false;
-    }
-    bytes.clear();
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ::close(fd);
-            return n == 0;
-        }
-        bytes.append(buffer, static_cast<std::size_t>(n));
-    }
-}

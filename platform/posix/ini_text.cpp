@@ -167,16 +167,6 @@ std::unordered_map<std::string, std::string> IniParse(const std::string& bytes) 
     return keys;
 }
 
-bool IniFind(const std::string& bytes, const std::string& section, const std::string& key,
-             std::string& value) {
-    const auto keys = IniParse(bytes);
-    const auto found = keys.find(IniKeyName(section, key));
-    if (found == keys.end())
-        return false;
-    value = found->second;
-    return true;
-}
-
 std::string IniSet(const std::string& bytes, const std::string& section, const std::string& key,
                    const std::string& value) {
     std::vector<IniLine> lines = SplitLines(bytes);

@@ -10,10 +10,6 @@
 std::unordered_map<std::string, std::string> IniParse(const std::string& bytes);
 std::string IniKeyName(const std::string& section, const std::string& key);
 
-// The value of one key as IniParse finds it.
-bool IniFind(const std::string& bytes, const std::string& section, const std::string& key,
-             std::string& value);
-
 // The text with the key set: replaced in place, else added after the section's last key, else
 // a new section at the end. Every other line stays as it was, line ends included.
 std::string IniSet(const std::string& bytes, const std::string& section, const std::string& key,

@@ -1,6 +1,5 @@
 // What BSD sockets do differently; the shared rest is in platform/net.cpp.
 #include "platform/net.h"
-#include "platform/net_peers.h"
 
 #include <sys/time.h>
 
@@ -50,12 +49,4 @@ int SocketReceive(SocketHandle socket, char* buffer, int length) {
         n = ::recv(Native(socket), buffer, static_cast<std::size_t>(length), 0);
     } while (n < 0 && errno == EINTR);
     return static_cast<int>(n);
-}
-
-SocketHandle TcpAccept(SocketHandle listener) {
-    int fd;
-    do {
-        fd = ::accept4(Native(listener), nullptr, nullptr, SOCK_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    return fd < 0 ? kInvalidSocket : static_cast<SocketHandle>(fd);
 }

@@ -153,8 +153,8 @@ int ProfileGetInt(const ProfileFile& file, const std::wstring& section, const st
         return fallback;
     // The leading decimal number as the Windows half reads it: strtoll in the C locale skips the
     // same blanks, takes a sign and saturates at the 64-bit limits.
-    return static_cast<int>(
-        std::clamp<long long>(std::strtoll(WideToUtf8(text).c_str(), nullptr, 10), INT_MIN, INT_MAX));
+    return static_cast<int>(std::clamp<long long>(
+        std::strtoll(WideToUtf8(text).c_str(), nullptr, 10), INT_MIN, INT_MAX));
 }
 
 bool ProfileWriteString(const std::wstring& path, const std::wstring& section,

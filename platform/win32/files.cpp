@@ -16,18 +16,3 @@ bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
                                                &written, nullptr);
     return ok && written == bytes.size();
 }
-
-bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
-    const ScopedFile file(CreateFileW(path.c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.Valid())
-        return false;
-    bytes.clear();
-    char buffer[65536];
-    DWORD got = 0;
-    BOOL ok;
-    while ((ok = ReadFile(file, buffer, sizeof buffer, &got, nullptr)) && got > 0)
-        bytes.append(buffer, got);
-    return ok != FALSE;
-}

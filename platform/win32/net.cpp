@@ -1,6 +1,5 @@
 // What Winsock does differently; the shared rest is in platform/net.cpp.
 #include "platform/net.h"
-#include "platform/net_peers.h"
 
 #include "socket_api.h"
 
@@ -49,9 +48,4 @@ int SocketSend(SocketHandle socket, const char* data, int length) {
 
 int SocketReceive(SocketHandle socket, char* buffer, int length) {
     return recv(Native(socket), buffer, length, 0);
-}
-
-SocketHandle TcpAccept(SocketHandle listener) {
-    const SOCKET s = accept(Native(listener), nullptr, nullptr);
-    return s == INVALID_SOCKET ? kInvalidSocket : static_cast<SocketHandle>(s);
 }

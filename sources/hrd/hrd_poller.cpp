@@ -6,11 +6,11 @@
 #include <string>
 
 #include "core/diagnostic_file.h"
+#include "core/notify.h"
 #include "core/numbers.h"
 #include "core/settings.h"
 #include "core/station_snapshot.h"
 #include "core/worker.h"
-#include "platform/notify.h"
 #include "platform/text.h"
 #include "sources/hrd/hrd_protocol.h"
 #include "sources/hrd/hrd_record.h"
@@ -26,12 +26,6 @@ std::atomic<bool> hrdConnectionWanted{false};
 
 constexpr int kConnectLimitMs = 3000;
 constexpr int kRetrySlices = 30;
-
-const wchar_t* const kConnecting = L"Connecting...";
-const wchar_t* const kNotReachable = L"HRD not reachable \u2014 retrying";
-const wchar_t* const kConnected = L"Connected \u2014 ";
-const wchar_t* const kReconnecting = L"Reconnecting...";
-const wchar_t* const kStopped = L"Stopped";
 
 struct HrdSettings {
     std::wstring host;
@@ -50,6 +44,10 @@ HrdSettings CopyHrdSettings() {
     copy.myCall = settings.hrdMyCall;
     copy.opCall = settings.hrdOperator;
     return copy;
+}
+
+void ReportHrd(RigLinkState state, const std::wstring& radio = {}) {
+    NotifyRigStatus(RigSource::Hrd, state, radio);
 }
 
 bool ConnectionWanted() {
@@ -122,7 +120,7 @@ bool Handshake(HrdConnection& connection) {
         return false;
 
     WriteHrdControlsDump(connection, probe);
-    SetHrdStatusText(kConnected + connection.radio);
+    ReportHrd(RigLinkState::Connected, connection.radio);
     return true;
 }
 
@@ -152,7 +150,7 @@ void ConnectAndPoll() {
     if (!hrdRunning.load())
         return; // a stop may have cleared our flag just before we raised it
     const HrdSettings copy = CopyHrdSettings();
-    SetHrdStatusText(kConnecting);
+    ReportHrd(RigLinkState::Connecting);
 
     // Numeric IPv4 only: a host name is never resolved, it means this computer.
     const std::string address = IsDottedIpv4(copy.host) ? WideToUtf8(copy.host) : "127.0.0.1";
@@ -171,7 +169,7 @@ void ConnectAndPoll() {
         CloseSocketSlot(hrdSocket);
         if (!ConnectionWanted())
             return; // stopped, or dropped to read new settings
-        SetHrdStatusText(kNotReachable);
+        ReportHrd(RigLinkState::NotReachable);
         WaitHrdSlices(kRetrySlices);
         return;
     }
@@ -181,7 +179,7 @@ void ConnectAndPoll() {
         CloseSocketSlot(hrdSocket);
         if (!hrdRunning.load())
             return;
-        SetHrdStatusText(kReconnecting);
+        ReportHrd(RigLinkState::Reconnecting);
     } else {
         CloseSocketSlot(hrdSocket);
     }
@@ -191,7 +189,7 @@ void ConnectAndPoll() {
 void HrdPollerWorker() {
     while (hrdRunning.load())
         ConnectAndPoll();
-    SetHrdStatusText(kStopped);
+    ReportHrd(RigLinkState::Stopped);
 }
 
 } // namespace

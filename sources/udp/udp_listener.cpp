@@ -6,7 +6,7 @@
 #include "core/numbers.h"
 #include "core/settings.h"
 #include "core/worker.h"
-#include "platform/notify.h"
+#include "core/notify.h"
 #include "platform/text.h"
 #include "sources/udp/logger_parser.h"
 #include "sources/udp/test_mode.h"

@@ -7,6 +7,9 @@
 
 #include "platform/net.h"
 
+// What the listener reports through NotifyUdpStatus.
+enum UdpListenerState { UdpStopped = 0, UdpListening = 1, UdpBindError = 2 };
+
 extern std::atomic<bool>& udpRunning;
 extern SocketSlot udpSocket;
 

@@ -8,7 +8,7 @@
 
 #include "core/settings.h"
 #include "core/station_snapshot.h"
-#include "platform/net_peers.h"
+#include "tools/net_peers/net_peers.h"
 #include "sources/hrd/hrd_poller.h"
 #include "sources/hrd/hrd_protocol.h"
 #include "sources/hrd/hrd_record.h"

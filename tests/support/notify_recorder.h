@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/notify.h"
+#include "core/notify.h"
+#include "frontend/pages.h"
 
 struct NotifyEvent {
     enum Kind { SnapshotChanged, UdpStatus, PostResult, HrdStatus };
@@ -28,8 +29,9 @@ struct NotifyRecorder {
         sink.postResult = [this](int target, bool delivered) {
             Record({NotifyEvent::PostResult, target, delivered});
         };
-        sink.hrdStatus = [this](const std::wstring& text) {
-            Record({NotifyEvent::HrdStatus, 0, 0, text});
+        // As the front ends show it.
+        sink.rigStatus = [this](RigSource source, RigLinkState state, const std::wstring& radio) {
+            Record({NotifyEvent::HrdStatus, 0, 0, RigStatusText(source, state, radio)});
         };
         InstallNotifySink(&sink);
     }
@@ -74,7 +76,8 @@ struct NotifyRecorder {
     int SnapshotChanges() {
         return int(Of<int>(NotifyEvent::SnapshotChanged, &NotifyEvent::first).size());
     }
-    template <typename T, typename Member> std::vector<T> Of(NotifyEvent::Kind kind, Member member) {
+    template <typename T, typename Member>
+    std::vector<T> Of(NotifyEvent::Kind kind, Member member) {
         std::vector<T> values;
         for (const NotifyEvent& event : Events())
             if (event.kind == kind)

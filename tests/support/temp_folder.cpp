@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "core/settings.h"
 #include "platform/files.h"
@@ -45,7 +47,6 @@ std::string EnvironmentText(const char* name) {
 }
 
 std::string FileBytes(const std::wstring& path) {
-    std::string bytes;
-    ReadWholeFile(path, bytes);
-    return bytes;
+    std::ifstream file(std::filesystem::path(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }

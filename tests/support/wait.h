@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "platform/net.h"
-#include "platform/net_peers.h"
+#include "tools/net_peers/net_peers.h"
 
 // Polls the condition every 2 ms until it holds (true) or the limit passes (false).
 inline bool WaitUntil(const std::function<bool()>& condition,

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/net_peers.h"
+#include "tools/net_peers/net_peers.h"
 
 namespace httplib {
 class Server;

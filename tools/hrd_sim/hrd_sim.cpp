@@ -3,7 +3,7 @@
 #include <chrono>
 #include <utility>
 
-#include "platform/net_peers.h"
+#include "tools/net_peers/net_peers.h"
 #include "sources/hrd/hrd_protocol.h"
 
 namespace {

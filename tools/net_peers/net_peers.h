@@ -1,5 +1,6 @@
 #pragma once
 // Socket calls that only the test peers and tools make: the other ends of the workers' sockets.
+// They live here, outside the product, beside the OS half they need (TcpAccept).
 #include "platform/net.h"
 
 // UDP sender: an IPv4 datagram socket connected to the host (resolved) and port, so that
