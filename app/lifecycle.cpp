@@ -65,11 +65,16 @@ HWND CreateMainWindow(HINSTANCE instance) {
                            nullptr, nullptr, instance, nullptr);
 }
 
+namespace {
+// Our one icon in the tray, among the window's.
+constexpr UINT kTrayIconId = 1;
+} // namespace
+
 NOTIFYICONDATAW TrayIconData() {
     NOTIFYICONDATAW icon = {};
     icon.cbSize = sizeof(icon);
     icon.hWnd = mainWindow.load();
-    icon.uID = 1;
+    icon.uID = kTrayIconId;
     icon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     icon.uCallbackMessage = WM_TRAYICON;
     icon.hIcon = ui.appIcon;
@@ -88,10 +93,7 @@ void AddTrayIcon() {
 void RemoveTrayIcon() {
     if (!ui.trayIconAdded)
         return;
-    NOTIFYICONDATAW icon = {};
-    icon.cbSize = sizeof(icon);
-    icon.hWnd = mainWindow.load();
-    icon.uID = 1;
+    NOTIFYICONDATAW icon = TrayIconData();
     Shell_NotifyIconW(NIM_DELETE, &icon);
     ui.trayIconAdded = false;
 }

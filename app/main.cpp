@@ -8,22 +8,22 @@
 #include "app/startup_registration.h"
 #include "app/ui_state.h"
 #include "app/window_sink.h"
+#include "core/notify.h"
 #include "core/settings.h"
 #include "frontend/workers.h"
 #include "platform/net.h"
-#include "core/notify.h"
+#include "platform/win32/handle.h"
 #include "resources/resource.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-    HANDLE singleInstance = CreateMutexW(nullptr, TRUE, L"N1MM_Corvane_SingleInstance");
-    if (singleInstance && GetLastError() == ERROR_ALREADY_EXISTS) {
+    const ScopedMutex singleInstance(CreateMutexW(nullptr, TRUE, L"N1MM_Corvane_SingleInstance"));
+    if (singleInstance.Valid() && GetLastError() == ERROR_ALREADY_EXISTS) {
         // Bring the running copy forward instead of starting a second one.
         if (HWND first = FindWindowW(kMainWindowClass, nullptr)) {
             ShowWindow(first, SW_SHOW);
             ShowWindow(first, SW_RESTORE);
             SetForegroundWindow(first);
         }
-        CloseHandle(singleInstance);
         return 0;
     }
     // Never closed: it marks the first instance for as long as the process lives.
@@ -64,9 +64,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     InstallNotifySink(nullptr);
     RemoveTrayIcon();
     NetCleanup();
-    if (singleInstance) {
-        ReleaseMutex(singleInstance);
-        CloseHandle(singleInstance);
-    }
     return static_cast<int>(message.wParam);
 }

@@ -11,11 +11,6 @@
 
 namespace {
 
-const IntervalChoice kIntervalChoices[] = {
-    {L"1 second", 1},    {L"2 seconds", 2},   {L"5 seconds", 5},     {L"10 seconds", 10},
-    {L"30 seconds", 30}, {L"60 seconds", 60}, {L"120 seconds", 120}, {L"300 seconds", 300},
-};
-
 HWND CreateControl(HWND parent, DWORD exStyle, const wchar_t* className, const wchar_t* text,
                    DWORD style, int x, int y, int width, int height, int id) {
     HWND control = CreateWindowExW(
@@ -133,12 +128,12 @@ void BuildDashboardPage(HWND window, int index) {
     page.Label(L"Update interval", 24, 162, 110, 18);
     controls.intervalBox =
         page.Add(CreateIntervalBox(window, hosted ? IDC_VLM_INTERVAL : IDC_WP_INTERVAL, 150, 160,
-                                   target.intervalSeconds, hosted ? 30 : 0));
+                                   target.intervalSeconds, hosted ? kHostedMinimumInterval : 0));
     controls.lastPostLabel = page.Label(kNoPostYetText, 24, 196, 380, 18);
 }
 
 void BuildUdpPage(HWND window) {
-    PageBuilder page{window, 2};
+    PageBuilder page{window, kUdpPage};
     ui.udpEnableBox = page.Add(CreateCheckBox(
         window, IDC_UDP_ENABLE, L"Enable UDP receiver (N1MM / MiniBook / Log4OM)", 24, 48, 400));
     page.Label(L"UDP IP", 24, 78, 110, 18);
@@ -154,7 +149,7 @@ void BuildUdpPage(HWND window) {
 }
 
 void BuildHrdPage(HWND window) {
-    PageBuilder page{window, 3};
+    PageBuilder page{window, kHrdPage};
     ui.hrdEnableBox = page.Add(CreateCheckBox(
         window, IDC_HRD_ENABLE, L"Enable HRD (Ham Radio Deluxe) TCP source", 24, 48, 360));
     page.Label(L"HRD host", 24, 78, 110, 18);
@@ -173,7 +168,7 @@ void BuildHrdPage(HWND window) {
 }
 
 void BuildLiveStatusPage(HWND window) {
-    PageBuilder page{window, 4};
+    PageBuilder page{window, kLivePage};
     for (int row = 0; row < kLiveRowCount; ++row) {
         const int y = 46 + 24 * row;
         page.Label(kLiveStatusRows[row].caption, 24, y, 110, 18);
@@ -182,7 +177,7 @@ void BuildLiveStatusPage(HWND window) {
 }
 
 void BuildApplicationPage(HWND window) {
-    PageBuilder page{window, 5};
+    PageBuilder page{window, kAppPage};
     ui.startMinimizedBox = page.Add(CreateCheckBox(window, IDC_START_MINIMIZED,
                                                    L"Start minimized to system tray", 24, 48, 320));
     ui.startWithWindowsBox = page.Add(CreateCheckBox(
@@ -228,9 +223,10 @@ void FillFromSettings() {
 
 std::vector<IntervalChoice> IntervalChoices(int minimum) {
     std::vector<IntervalChoice> choices;
-    for (const IntervalChoice& choice : kIntervalChoices)
-        if (choice.seconds >= minimum)
-            choices.push_back(choice);
+    for (const int seconds : kAllowedIntervals)
+        if (seconds >= minimum)
+            choices.push_back(
+                {std::to_wstring(seconds) + (seconds == 1 ? L" second" : L" seconds"), seconds});
     return choices;
 }
 
@@ -263,7 +259,7 @@ HWND CreateIntervalBox(HWND parent, int id, int x, int y, int current, int minim
     const std::vector<IntervalChoice> choices = IntervalChoices(minimum);
     for (const IntervalChoice& choice : choices) {
         const LRESULT at =
-            SendMessageW(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(choice.text));
+            SendMessageW(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(choice.text.c_str()));
         if (at >= 0)
             SendMessageW(box, CB_SETITEMDATA, static_cast<WPARAM>(at), choice.seconds);
     }

@@ -5,7 +5,7 @@
 #include <windows.h>
 
 struct IntervalChoice {
-    const wchar_t* text;
+    std::wstring text;
     int seconds;
 };
 

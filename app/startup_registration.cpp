@@ -24,12 +24,16 @@ std::wstring ModulePath() {
     return path;
 }
 
+// Room for our quoted path and then some: a longer value is not ours.
+constexpr DWORD kRunValueChars = 2 * MAX_PATH - 1;
+
 std::wstring ReadRunValue() {
     ScopedKey key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_QUERY_VALUE, &key.handle) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_QUERY_VALUE, key.Receive()) !=
+        ERROR_SUCCESS)
         return std::wstring();
     // One character more than offered, so the text always ends with a zero.
-    wchar_t data[520] = {};
+    wchar_t data[kRunValueChars + 1] = {};
     DWORD type = 0;
     DWORD size = (ARRAYSIZE(data) - 1) * sizeof(wchar_t);
     const LONG status =
@@ -58,7 +62,7 @@ bool SetStartWithWindows(bool enable) {
 
     ScopedKey key;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, kRunKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_SET_VALUE, nullptr, &key.handle, nullptr) != ERROR_SUCCESS)
+                        KEY_SET_VALUE, nullptr, key.Receive(), nullptr) != ERROR_SUCCESS)
         return false;
     LONG status;
     if (enable) {

@@ -54,7 +54,7 @@ void OnCreate(HWND window) {
 void OnUdpEnableClicked() {
     if (IsChecked(ui.udpEnableBox)) {
         SetUdpLine(kStartingText);
-        StartUdpListener();
+        StartUdpListenerFromPage();
     } else {
         StopUdpListener();
     }
@@ -96,11 +96,11 @@ void OnSave(HWND window) {
     if (settings.udpEnabled) {
         if (!udpWasRunning) {
             SetUdpLine(kStartingText);
-            StartUdpListener();
+            StartUdpListenerFromPage();
         } else {
             // A changed address or port only takes effect in a new listener.
             StopUdpListener();
-            StartUdpListener();
+            StartUdpListenerFromPage();
         }
     } else if (udpWasRunning) {
         StopUdpListener();
@@ -175,7 +175,7 @@ void OnPostResult(WPARAM target, LPARAM delivered) {
 
 } // namespace
 
-void StartUdpListener() {
+void StartUdpListenerFromPage() {
     if (udpRunning.load())
         return;
     StartUdpListener(WindowText(ui.udpAddressEdit), UdpPortFromBox());

@@ -5,7 +5,7 @@
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Starts the listener on the address and port typed into the UDP page's boxes.
-void StartUdpListener();
+void StartUdpListenerFromPage();
 // The tray icon's menu: "Restore", a separator, "Exit"; the caller destroys it.
 HMENU BuildTrayMenu();
 void RefreshLiveStatus();

@@ -13,13 +13,16 @@ void PostToMainWindow(UINT message, WPARAM wParam, LPARAM lParam) {
         PostMessageW(window, message, wParam, lParam);
 }
 
+// How long the HRD poller waits at most for the label to take its text.
+constexpr UINT kLabelSendLimitMs = 250;
+
 void SendHrdText(const std::wstring& text) {
     // A hung UI thread must never hold up the poller: bounded send, result not needed.
     HWND label = hrdStatusLabel.load();
     if (!mainWindow.load() || !label)
         return;
     SendMessageTimeoutW(label, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
-                        SMTO_ABORTIFHUNG, 250, nullptr);
+                        SMTO_ABORTIFHUNG, kLabelSendLimitMs, nullptr);
 }
 
 const NotifySink windowSink = {

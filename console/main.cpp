@@ -126,8 +126,9 @@ int main(int argc, char** argv) {
     else if (found == ProfileFileState::Unreadable)
         Warn("cannot read", settingsPath);
     else if (found == ProfileFileState::TooLarge)
-        PrintLine("Warning: " + PrintableText(settingsPath) +
-                  " is over 1 MiB, too large for settings; running on the defaults");
+        PrintLine("Warning: " + PrintableText(settingsPath) + " is over " +
+                  std::to_string(kProfileFileMax / kMiB) +
+                  " MiB, too large for settings; running on the defaults");
     else if (found == ProfileFileState::NotText)
         PrintLine("Warning: " + PrintableText(settingsPath) +
                   " is not text (UTF-8, or UTF-16LE with its BOM); running on the defaults");

@@ -6,14 +6,9 @@
 
 namespace {
 
-// The C locale's white space, as atoll and isspace know it.
-template <typename Char> bool IsSpace(Char c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
 template <typename Char> std::int64_t ReadLeadingInteger(std::basic_string_view<Char> text) {
     std::size_t at = 0;
-    while (at < text.size() && IsSpace(text[at]))
+    while (at < text.size() && IsCSpace(text[at]))
         ++at;
     bool negative = false;
     if (at < text.size() && (text[at] == '+' || text[at] == '-'))

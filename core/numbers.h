@@ -4,6 +4,11 @@
 #include <string>
 #include <string_view>
 
+// The C locale's white space, as atoll and isspace know it.
+template <typename Char> constexpr bool IsCSpace(Char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
 // A decimal integer read the way atoll reads one (leading white space, a sign, digits up to the
 // first other character; none gives 0), but saturating at the 64-bit limits instead of
 // overflowing. Callers apply their own ranges to it.

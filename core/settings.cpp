@@ -18,8 +18,6 @@ const wchar_t* const kWordPressDefaultUrl = CORVANE_WIDEN(CORVANE_WP_DEFAULT_URL
 
 namespace {
 
-const wchar_t* const kSectionNames[2] = {L"vellumar", L"wp"};
-
 bool ReadBool(const ProfileFile& file, const wchar_t* section, const wchar_t* key, bool fallback) {
     return ProfileGetInt(file, section, key, fallback ? 1 : 0) != 0;
 }
@@ -51,19 +49,10 @@ std::wstring ResolveSettingsPath() {
 }
 
 int NormalizeInterval(int value) {
-    switch (value) {
-    case 1:
-    case 2:
-    case 5:
-    case 10:
-    case 30:
-    case 60:
-    case 120:
-    case 300:
-        return value;
-    default:
-        return 5;
-    }
+    for (const int allowed : kAllowedIntervals)
+        if (value == allowed)
+            return value;
+    return kFallbackInterval;
 }
 
 ProfileFileState LoadSettings() {
@@ -71,34 +60,39 @@ ProfileFileState LoadSettings() {
     // Read and parsed once for all nineteen keys.
     const ProfileFile file = ProfileOpen(settings.settingsPath);
 
+    const wchar_t* const hostedSection = kTargetSections[0];
     DashboardTarget& hosted = settings.targets[0];
     hosted.url = kHostedBaseUrl;
-    hosted.enabled = ReadBool(file, L"vellumar", L"enabled", true);
-    hosted.dashboardId = ReadText(file, L"vellumar", L"id", L"");
-    hosted.apiKey = ReadText(file, L"vellumar", L"api_key", L"");
-    hosted.intervalSeconds = NormalizeInterval(ReadInt(file, L"vellumar", L"interval", 30));
-    if (hosted.intervalSeconds < 30) // the hosted service offers nothing shorter than 30 s
-        hosted.intervalSeconds = 30;
+    hosted.enabled = ReadBool(file, hostedSection, L"enabled", true);
+    hosted.dashboardId = ReadText(file, hostedSection, L"id", L"");
+    hosted.apiKey = ReadText(file, hostedSection, L"api_key", L"");
+    hosted.intervalSeconds =
+        NormalizeInterval(ReadInt(file, hostedSection, L"interval", kDefaultDashboardInterval));
+    if (hosted.intervalSeconds < kHostedMinimumInterval)
+        hosted.intervalSeconds = kHostedMinimumInterval;
 
+    const wchar_t* const wpSection = kTargetSections[1];
     DashboardTarget& wp = settings.targets[1];
-    wp.enabled = ReadBool(file, L"wp", L"enabled", false);
-    wp.url = ReadText(file, L"wp", L"url", kWordPressDefaultUrl);
-    wp.dashboardId = ReadText(file, L"wp", L"id", L"");
-    wp.apiKey = ReadText(file, L"wp", L"api_key", L"");
-    wp.intervalSeconds = NormalizeInterval(ReadInt(file, L"wp", L"interval", 30));
+    wp.enabled = ReadBool(file, wpSection, L"enabled", false);
+    wp.url = ReadText(file, wpSection, L"url", kWordPressDefaultUrl);
+    wp.dashboardId = ReadText(file, wpSection, L"id", L"");
+    wp.apiKey = ReadText(file, wpSection, L"api_key", L"");
+    wp.intervalSeconds =
+        NormalizeInterval(ReadInt(file, wpSection, L"interval", kDefaultDashboardInterval));
 
-    settings.udpEnabled = ReadBool(file, L"udp", L"enabled", true);
-    settings.udpAddress = ReadText(file, L"udp", L"ip", L"0.0.0.0");
-    settings.udpPort = ReadInt(file, L"udp", L"port", kDefaultUdpPort);
+    settings.udpEnabled = ReadBool(file, kUdpSection, L"enabled", true);
+    settings.udpAddress = ReadText(file, kUdpSection, L"ip", kDefaultUdpAddress);
+    settings.udpPort = ReadInt(file, kUdpSection, L"port", kDefaultUdpPort);
 
-    settings.startMinimized = ReadBool(file, L"app", L"start_minimized", true);
+    settings.startMinimized = ReadBool(file, kAppSection, L"start_minimized", true);
 
-    settings.hrdEnabled = ReadBool(file, L"hrd", L"enabled", false);
-    settings.hrdHost = ReadText(file, L"hrd", L"host", L"127.0.0.1");
-    settings.hrdPort = ReadInt(file, L"hrd", L"port", kDefaultHrdPort);
-    settings.hrdIntervalSeconds = NormalizeInterval(ReadInt(file, L"hrd", L"interval", 2));
-    settings.hrdMyCall = ReadText(file, L"hrd", L"mycall", L"");
-    settings.hrdOperator = ReadText(file, L"hrd", L"operator", L"");
+    settings.hrdEnabled = ReadBool(file, kHrdSection, L"enabled", false);
+    settings.hrdHost = ReadText(file, kHrdSection, L"host", kDefaultHrdHost);
+    settings.hrdPort = ReadInt(file, kHrdSection, L"port", kDefaultHrdPort);
+    settings.hrdIntervalSeconds =
+        NormalizeInterval(ReadInt(file, kHrdSection, L"interval", kDefaultHrdInterval));
+    settings.hrdMyCall = ReadText(file, kHrdSection, L"mycall", L"");
+    settings.hrdOperator = ReadText(file, kHrdSection, L"operator", L"");
 
     // Only a missing file is written at load: one we cannot read is left for the user to mend.
     if (file.state == ProfileFileState::Missing)
@@ -109,7 +103,7 @@ ProfileFileState LoadSettings() {
 void SaveSettings() {
     for (int index = 0; index < 2; ++index) {
         const DashboardTarget& target = settings.targets[index];
-        const wchar_t* section = kSectionNames[index];
+        const wchar_t* section = kTargetSections[index];
         WriteInt(section, L"enabled", target.enabled ? 1 : 0);
         if (index == 1) // the hosted service's URL is built in, never stored
             WriteText(section, L"url", target.url);
@@ -117,16 +111,16 @@ void SaveSettings() {
         WriteText(section, L"api_key", target.apiKey);
         WriteInt(section, L"interval", target.intervalSeconds);
     }
-    WriteInt(L"udp", L"enabled", settings.udpEnabled ? 1 : 0);
-    WriteText(L"udp", L"ip", settings.udpAddress);
-    WriteInt(L"udp", L"port", settings.udpPort);
-    WriteInt(L"app", L"start_minimized", settings.startMinimized ? 1 : 0);
-    WriteInt(L"hrd", L"enabled", settings.hrdEnabled ? 1 : 0);
-    WriteText(L"hrd", L"host", settings.hrdHost);
-    WriteInt(L"hrd", L"port", settings.hrdPort);
-    WriteInt(L"hrd", L"interval", settings.hrdIntervalSeconds);
-    WriteText(L"hrd", L"mycall", settings.hrdMyCall);
-    WriteText(L"hrd", L"operator", settings.hrdOperator);
+    WriteInt(kUdpSection, L"enabled", settings.udpEnabled ? 1 : 0);
+    WriteText(kUdpSection, L"ip", settings.udpAddress);
+    WriteInt(kUdpSection, L"port", settings.udpPort);
+    WriteInt(kAppSection, L"start_minimized", settings.startMinimized ? 1 : 0);
+    WriteInt(kHrdSection, L"enabled", settings.hrdEnabled ? 1 : 0);
+    WriteText(kHrdSection, L"host", settings.hrdHost);
+    WriteInt(kHrdSection, L"port", settings.hrdPort);
+    WriteInt(kHrdSection, L"interval", settings.hrdIntervalSeconds);
+    WriteText(kHrdSection, L"mycall", settings.hrdMyCall);
+    WriteText(kHrdSection, L"operator", settings.hrdOperator);
 }
 
 int PortFromText(const std::wstring& text, int fallback) {
@@ -140,7 +134,7 @@ int PortOrDefault(std::int64_t port, int fallback) {
 namespace {
 
 int IntervalFromItemData(long long data) {
-    return data > 0 && data <= INT_MAX ? static_cast<int>(data) : 5;
+    return data > 0 && data <= INT_MAX ? static_cast<int>(data) : kFallbackInterval;
 }
 
 } // namespace
@@ -162,7 +156,7 @@ void ApplySettings(const SettingsForm& form) {
         settings.udpPort = PortFromText(form.udpPortText, kDefaultUdpPort);
         settings.startMinimized = form.startMinimized;
         settings.hrdEnabled = form.hrdEnabled;
-        settings.hrdHost = form.hrdHost.empty() ? std::wstring(L"127.0.0.1") : form.hrdHost;
+        settings.hrdHost = form.hrdHost.empty() ? std::wstring(kDefaultHrdHost) : form.hrdHost;
         settings.hrdPort = PortFromText(form.hrdPortText, kDefaultHrdPort);
         settings.hrdIntervalSeconds = IntervalFromItemData(form.hrdIntervalData);
         settings.hrdMyCall = form.hrdMyCall;

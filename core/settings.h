@@ -5,25 +5,45 @@
 
 #include "platform/profile.h"
 
+constexpr int kDefaultUdpPort = 12060;
+constexpr int kDefaultHrdPort = 7809;
+// Every interface; this computer.
+inline constexpr const wchar_t* kDefaultUdpAddress = L"0.0.0.0";
+inline constexpr const wchar_t* kDefaultHrdHost = L"127.0.0.1";
+
+// The intervals a dashboard or the HRD poll may have, in seconds; anything else reads as
+// kFallbackInterval. The hosted service offers nothing shorter than kHostedMinimumInterval.
+inline constexpr int kAllowedIntervals[] = {1, 2, 5, 10, 30, 60, 120, 300};
+constexpr int kFallbackInterval = 5;
+constexpr int kHostedMinimumInterval = 30;
+constexpr int kDefaultDashboardInterval = 30;
+constexpr int kDefaultHrdInterval = 2;
+
+// settings.ini's sections: one per dashboard target, then the sources' and the program's.
+inline constexpr const wchar_t* kTargetSections[2] = {L"vellumar", L"wp"};
+inline constexpr const wchar_t* kUdpSection = L"udp";
+inline constexpr const wchar_t* kAppSection = L"app";
+inline constexpr const wchar_t* kHrdSection = L"hrd";
+
 struct DashboardTarget {
     bool enabled = false;
     std::wstring url;
     std::wstring dashboardId;
     std::wstring apiKey;
-    int intervalSeconds = 30;
+    int intervalSeconds = kDefaultDashboardInterval;
 };
 
 struct Settings {
     std::wstring settingsPath;
     DashboardTarget targets[2]; // 0: hosted service ("vellumar"), 1: WordPress ("wp")
     bool udpEnabled = true;
-    std::wstring udpAddress = L"0.0.0.0";
-    int udpPort = 12060;
+    std::wstring udpAddress = kDefaultUdpAddress;
+    int udpPort = kDefaultUdpPort;
     bool startMinimized = true;
     bool hrdEnabled = false;
-    std::wstring hrdHost = L"127.0.0.1";
-    int hrdPort = 7809;
-    int hrdIntervalSeconds = 2;
+    std::wstring hrdHost = kDefaultHrdHost;
+    int hrdPort = kDefaultHrdPort;
+    int hrdIntervalSeconds = kDefaultHrdInterval;
     std::wstring hrdMyCall;
     std::wstring hrdOperator;
 };
@@ -34,9 +54,6 @@ extern Settings settings;
 
 extern const wchar_t* const kHostedBaseUrl;
 extern const wchar_t* const kWordPressDefaultUrl;
-
-constexpr int kDefaultUdpPort = 12060;
-constexpr int kDefaultHrdPort = 7809;
 
 std::wstring ResolveSettingsPath();
 // Returns what was found at the settings path; only a missing file is written (with defaults).

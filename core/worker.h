@@ -19,6 +19,9 @@ struct Worker {
 };
 
 constexpr std::chrono::milliseconds kWorkerSlice{100};
+// For waits given in seconds; the slice divides a second evenly.
+constexpr int kSlicesPerSecond = static_cast<int>(1000 / kWorkerSlice.count());
+static_assert(1000 % kWorkerSlice.count() == 0, "a whole number of slices per second");
 
 // Does nothing while the worker runs. Otherwise joins a thread that ended by itself, raises the
 // flag and runs `body` on a new thread; when no thread can be made the flag falls again.

@@ -9,7 +9,8 @@
 constexpr std::size_t kProfileValueMax = 1023;
 
 // Far larger than any settings file: such a file is neither read nor written (POSIX).
-constexpr std::size_t kProfileFileMax = 1024 * 1024;
+constexpr std::size_t kMiB = 1024 * 1024;
+constexpr std::size_t kProfileFileMax = 1 * kMiB;
 
 // What was found at a settings file's path.
 enum class ProfileFileState {

@@ -5,7 +5,21 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/posix/write_all.h"
 #include "platform/text.h"
+
+std::size_t WriteAll(int fd, const std::string& bytes) {
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        written += static_cast<std::size_t>(n);
+    }
+    return written;
+}
 
 bool PathExists(const std::wstring& path) {
     struct stat info {};
@@ -23,15 +37,7 @@ bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
                           O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0644);
     if (fd < 0)
         return false;
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        written += static_cast<std::size_t>(n);
-    }
+    const std::size_t written = WriteAll(fd, bytes);
     struct stat info {};
     bool cut = true; // only a regular file has a length to cut; a device or pipe has none
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode))

@@ -2,19 +2,16 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <mutex>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/data_folder.h"
 #include "platform/text.h"
 
 const wchar_t kPathSeparator = L'/';
 
 namespace {
-
-std::mutex overrideMutex;
-std::wstring folderOverride;
 
 // Creates the folder and any missing parents; private to the user, as it holds API keys.
 bool MakeFolders(const std::string& folder) {
@@ -32,37 +29,24 @@ bool MakeFolders(const std::string& folder) {
     return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-std::string DefaultFolder() {
+} // namespace
+
+std::wstring DefaultDataFolder() {
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
     if (xdg && xdg[0] == '/')
-        return std::string(xdg) + "/Corvane";
+        return Utf8ToWide(std::string(xdg) + "/Corvane");
     const char* home = std::getenv("HOME");
     if (!home || !home[0]) {
         const passwd* entry = ::getpwuid(::getuid());
         home = entry ? entry->pw_dir : nullptr;
     }
     if (!home || !home[0])
-        return std::string();
-    return std::string(home) + "/.config/Corvane";
-}
-
-} // namespace
-
-void SetDataFolderOverride(const std::wstring& folder) {
-    std::lock_guard<std::mutex> lock(overrideMutex);
-    folderOverride = folder;
-}
-
-std::wstring DataFolder() {
-    std::string folder;
-    {
-        std::lock_guard<std::mutex> lock(overrideMutex);
-        folder = WideToUtf8(folderOverride);
-    }
-    if (folder.empty())
-        folder = DefaultFolder();
-    if (folder.empty())
         return std::wstring();
+    return Utf8ToWide(std::string(home) + "/.config/Corvane");
+}
+
+std::wstring MadeDataFolder(const std::wstring& wideFolder) {
+    std::string folder = WideToUtf8(wideFolder);
     while (folder.size() > 1 && folder.back() == '/')
         folder.pop_back();
     MakeFolders(folder); // a folder we cannot create still names where the file would be

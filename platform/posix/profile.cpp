@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "platform/posix/ini_text.h"
+#include "platform/posix/write_all.h"
 #include "platform/text.h"
 
 namespace {
@@ -32,15 +33,7 @@ bool ReplaceFile(const std::wstring& path, const std::string& bytes) {
     if (fd < 0)
         return false;
     ::fchmod(fd, mode);
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        written += static_cast<std::size_t>(n);
-    }
+    const std::size_t written = WriteAll(fd, bytes);
     const bool complete = written == bytes.size() && ::fsync(fd) == 0;
     ::close(fd);
     if (!complete || ::rename(temporary.c_str(), target.c_str()) != 0) {

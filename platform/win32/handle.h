@@ -2,8 +2,8 @@
 // A Win32 handle closed, by the function of its kind, when it goes out of scope.
 #include <windows.h>
 
-template <typename Handle, auto Close> struct ScopedHandle {
-    Handle handle{};
+template <typename Handle, auto Close> class ScopedHandle {
+  public:
     ScopedHandle() = default;
     explicit ScopedHandle(Handle opened) : handle(opened) {}
     ScopedHandle(const ScopedHandle&) = delete;
@@ -17,7 +17,24 @@ template <typename Handle, auto Close> struct ScopedHandle {
         return handle && handle != reinterpret_cast<Handle>(INVALID_HANDLE_VALUE);
     }
     operator Handle() const { return handle; }
+    // For a function that opens the handle through a pointer; empty before the call.
+    Handle* Receive() {
+        if (Valid())
+            Close(handle);
+        handle = Handle{};
+        return &handle;
+    }
+
+  private:
+    Handle handle{};
 };
 
 using ScopedFile = ScopedHandle<HANDLE, &CloseHandle>;
 using ScopedKey = ScopedHandle<HKEY, &RegCloseKey>;
+
+// A mutex this thread may own: released (when owned) and closed.
+inline BOOL ReleaseAndCloseMutex(HANDLE mutex) {
+    ReleaseMutex(mutex);
+    return CloseHandle(mutex);
+}
+using ScopedMutex = ScopedHandle<HANDLE, &ReleaseAndCloseMutex>;

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include "platform/text.h"
 #include "platform/win32/handle.h"
 
 namespace {
@@ -46,7 +47,8 @@ HttpAnswer HttpPostForm(const std::wstring& url, const std::string& body) {
         return answer;
 
     // Closed in the reverse order of opening as they go out of scope.
-    const ScopedInternet session(WinHttpOpen(L"Corvane/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+    const ScopedInternet session(WinHttpOpen(Utf8ToWide(kHttpUserAgent).c_str(),
+                                             WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
                                              WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session.Valid())
         return answer;

@@ -25,7 +25,7 @@ Worker hrdWorker;
 std::atomic<bool> hrdConnectionWanted{false};
 
 constexpr int kConnectLimitMs = 3000;
-constexpr int kRetrySlices = 30;
+constexpr int kRetrySlices = 3 * kSlicesPerSecond;
 
 struct HrdSettings {
     std::wstring host;
@@ -38,9 +38,10 @@ struct HrdSettings {
 HrdSettings CopyHrdSettings() {
     HrdSettings copy;
     std::lock_guard<std::mutex> lock(postSignal.mutex);
-    copy.host = settings.hrdHost.empty() ? std::wstring(L"127.0.0.1") : settings.hrdHost;
+    copy.host = settings.hrdHost.empty() ? std::wstring(kDefaultHrdHost) : settings.hrdHost;
     copy.port = PortOrDefault(settings.hrdPort, kDefaultHrdPort);
-    copy.intervalSeconds = settings.hrdIntervalSeconds < 1 ? 2 : settings.hrdIntervalSeconds;
+    copy.intervalSeconds =
+        settings.hrdIntervalSeconds < 1 ? kDefaultHrdInterval : settings.hrdIntervalSeconds;
     copy.myCall = settings.hrdMyCall;
     copy.opCall = settings.hrdOperator;
     return copy;
@@ -54,7 +55,7 @@ bool ConnectionWanted() {
     return hrdRunning.load() && hrdConnectionWanted.load();
 }
 
-// Waits whole slices of 100 ms, cut short by a stop or a drop; false once one came.
+// Waits whole worker slices, cut short by a stop or a drop; false once one came.
 bool WaitHrdSlices(std::int64_t slices) {
     return WaitSlices(hrdWorker, slices, &hrdConnectionWanted);
 }
@@ -137,7 +138,7 @@ void PollUntilFailure(HrdConnection& connection, const HrdSettings& copy) {
             return; // the frequency just read may have answered an earlier question
         RaiseStationUpdate(BuildHrdRecord(LeadingInteger(frequencyReply), ReadHrdMode(modeReply),
                                           copy.myCall, copy.opCall, connection.radio));
-        if (!WaitHrdSlices(std::int64_t(copy.intervalSeconds) * 10))
+        if (!WaitHrdSlices(std::int64_t(copy.intervalSeconds) * kSlicesPerSecond))
             return;
     }
 }
@@ -153,7 +154,8 @@ void ConnectAndPoll() {
     ReportHrd(RigLinkState::Connecting);
 
     // Numeric IPv4 only: a host name is never resolved, it means this computer.
-    const std::string address = IsDottedIpv4(copy.host) ? WideToUtf8(copy.host) : "127.0.0.1";
+    const std::string address =
+        WideToUtf8(IsDottedIpv4(copy.host) ? copy.host : std::wstring(kDefaultHrdHost));
     HrdConnection connection;
     // In the slot before connecting, so that a stop or a drop (a Save) can cut the connect short.
     connection.socket = TcpSocket();

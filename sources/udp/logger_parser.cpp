@@ -51,17 +51,12 @@ bool HoldsNoCase(std::string_view text, std::size_t at, std::string_view part) {
     return true;
 }
 
-// The C locale's white space, as atoll and isspace know it.
-bool IsSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// "Is calling" for a running operator, "Is searching" for one who is not, "" when unsaid.
+// kOpCalling for a running operator, kOpSearching for one who is not, "" when unsaid.
 const wchar_t* OpStatus(std::string_view isRunning) {
     char word[6];
     std::size_t length = 0;
     for (char c : isRunning) {
-        if (IsSpace(c))
+        if (IsCSpace(c))
             continue;
         if (length == sizeof word)
             return L"";
@@ -69,9 +64,9 @@ const wchar_t* OpStatus(std::string_view isRunning) {
     }
     const std::string_view said(word, length);
     if (said == "true" || said == "1")
-        return L"Is calling";
+        return kOpCalling;
     if (said == "false" || said == "0")
-        return L"Is searching";
+        return kOpSearching;
     return L"";
 }
 
@@ -203,7 +198,7 @@ void HandleRadioMessage(std::string_view text) {
             AssignWide(record.app, field[kApp]);
         else
             record.app =
-                !record.locator.empty() || !record.location.empty() ? L"MiniBook" : L"N1MM";
+                !record.locator.empty() || !record.location.empty() ? L"MiniBook" : kN1mmApp;
         record.op_status = OpStatus(field[kIsRunning]);
         AssignWide(record.call, field[kCall]);
         AssignWide(record.contestname, field[kContestName]);
@@ -234,7 +229,7 @@ void HandleContactMessage(std::string_view text) {
         if (!field[kContactMyCall].empty())
             AssignWide(shared.mycall, field[kContactMyCall]);
         if (shared.app.empty())
-            shared.app = L"N1MM";
+            shared.app = kN1mmApp;
     });
 }
 

@@ -5,6 +5,12 @@
 #include <string>
 #include <string_view>
 
+// The values the loggers' datagrams give the snapshot's operating state and program, which test
+// mode's demo data gives too.
+inline constexpr const wchar_t* kOpCalling = L"Is calling";
+inline constexpr const wchar_t* kOpSearching = L"Is searching";
+inline constexpr const wchar_t* kN1mmApp = L"N1MM";
+
 void ParseLoggerDatagram(const std::string& text);
 std::string RootElementName(const std::string& text);
 

@@ -1,6 +1,7 @@
 #include "sources/udp/test_mode.h"
 
 #include "core/worker.h"
+#include "sources/udp/logger_parser.h"
 
 namespace {
 
@@ -18,8 +19,8 @@ constexpr DemoStep kDemoSteps[kDemoStepCount] = {
     {L"144.174", L"2m", L"FT8", true},
 };
 
-// A step is shown for 30 slices of 100 ms.
-constexpr int kSlicesPerStep = 30;
+// A step is shown for three seconds.
+constexpr int kSlicesPerStep = 3 * kSlicesPerSecond;
 
 Worker testModeWorker;
 
@@ -40,11 +41,11 @@ StationSnapshot DemoStepRecord(std::uint64_t counter) {
     record.freq = step.freq;
     record.band = step.band;
     record.mode = step.mode;
-    record.op_status = step.calling ? L"Is calling" : L"Is searching";
+    record.op_status = step.calling ? kOpCalling : kOpSearching;
     record.mycall = L"N0CALL";
     record.opcall = L"TEST";
     record.radio = L"Test N1MM";
-    record.app = L"N1MM";
+    record.app = kN1mmApp;
     record.call = L"QQ1ABC";
     record.contestname = L"CQ WW DX";
     record.radios = 1;

@@ -3,10 +3,10 @@
 #include <vector>
 
 #include "core/diagnostic_file.h"
+#include "core/notify.h"
 #include "core/numbers.h"
 #include "core/settings.h"
 #include "core/worker.h"
-#include "core/notify.h"
 #include "platform/text.h"
 #include "sources/udp/logger_parser.h"
 #include "sources/udp/test_mode.h"
@@ -57,7 +57,7 @@ std::atomic<std::uint64_t> udpDatagramsTaken{0};
 const wchar_t* const kUdpLastDatagramFile = L"corvane-udp-last.xml";
 
 std::wstring UdpListenAddress(const std::wstring& addressText) {
-    return IsDottedIpv4(addressText) ? addressText : std::wstring(L"0.0.0.0");
+    return IsDottedIpv4(addressText) ? addressText : std::wstring(kDefaultUdpAddress);
 }
 
 void StartUdpListener(const std::wstring& addressText, int port) {

@@ -25,8 +25,8 @@ extern const wchar_t* const kUdpLastDatagramFile;
 // interface. Host names are never resolved.
 std::wstring UdpListenAddress(const std::wstring& addressText);
 
-// Starts the listener on UdpListenAddress(addressText) and the port (outside 1..65535: 12060).
-// Does nothing while it runs.
+// Starts the listener on UdpListenAddress(addressText) and the port (outside 1..65535:
+// kDefaultUdpPort). Does nothing while it runs.
 void StartUdpListener(const std::wstring& addressText, int port);
 // Stops the listener and waits for its thread; returns at once when nothing runs. Never call it
 // from the worker.
