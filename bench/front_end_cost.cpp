@@ -36,9 +36,9 @@
 #include <unistd.h>
 #include <vector>
 
-#include "tools/net_peers/net_peers.h"
 #include "platform/text.h"
 #include "tools/dashboard_sink/dashboard_sink.h"
+#include "tools/net_peers/net_peers.h"
 
 extern char** environ;
 

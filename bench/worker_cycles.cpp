@@ -13,13 +13,13 @@
 #include <unistd.h>
 
 #include "core/settings.h"
-#include "tools/net_peers/net_peers.h"
 #include "platform/paths.h"
 #include "posting/poster_worker.h"
 #include "sources/hrd/hrd_poller.h"
 #include "sources/udp/test_mode.h"
 #include "sources/udp/udp_listener.h"
 #include "tools/dashboard_sink/dashboard_sink.h"
+#include "tools/net_peers/net_peers.h"
 
 namespace {
 

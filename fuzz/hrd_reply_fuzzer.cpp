@@ -5,9 +5,9 @@
 #include <string>
 
 #include "core/numbers.h"
-#include "tools/net_peers/net_peers.h"
 #include "sources/hrd/hrd_protocol.h"
 #include "sources/hrd/hrd_record.h"
+#include "tools/net_peers/net_peers.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const SocketHandle listener = NetStartup() ? TcpListen("127.0.0.1", 0) : kInvalidSocket;

@@ -1,8 +1,8 @@
 #include "posting/poster_worker.h"
 
+#include "core/notify.h"
 #include "core/settings.h"
 #include "core/worker.h"
-#include "core/notify.h"
 #include "posting/post_client.h"
 
 namespace {

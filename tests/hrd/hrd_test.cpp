@@ -8,7 +8,6 @@
 
 #include "core/settings.h"
 #include "core/station_snapshot.h"
-#include "tools/net_peers/net_peers.h"
 #include "sources/hrd/hrd_poller.h"
 #include "sources/hrd/hrd_protocol.h"
 #include "sources/hrd/hrd_record.h"
@@ -16,6 +15,7 @@
 #include "tests/support/temp_folder.h"
 #include "tests/support/wait.h"
 #include "tools/hrd_sim/hrd_sim.h"
+#include "tools/net_peers/net_peers.h"
 
 namespace {
 

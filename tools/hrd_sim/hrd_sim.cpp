@@ -3,8 +3,8 @@
 #include <chrono>
 #include <utility>
 
-#include "tools/net_peers/net_peers.h"
 #include "sources/hrd/hrd_protocol.h"
+#include "tools/net_peers/net_peers.h"
 
 namespace {
 
