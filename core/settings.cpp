@@ -18,6 +18,9 @@ const wchar_t* const kWordPressDefaultUrl = CORVANE_WIDEN(CORVANE_WP_DEFAULT_URL
 
 namespace {
 
+// Set once the balloon of a first start has been shown; absent in older files, which never need it.
+const wchar_t* const kFirstStartHintKey = L"first_start_hint_shown";
+
 const wchar_t* const kSectionNames[2] = {L"vellumar", L"wp"};
 
 bool ReadBool(const ProfileFile& file, const wchar_t* section, const wchar_t* key, bool fallback) {
@@ -48,6 +51,10 @@ std::wstring ResolveSettingsPath() {
     if (folder.empty())
         return L"settings.ini";
     return folder + kPathSeparator + L"settings.ini";
+}
+
+int HostedInterval(int value) {
+    return value < kHostedMinimumInterval ? kHostedMinimumInterval : value;
 }
 
 int NormalizeInterval(int value) {
@@ -82,8 +89,7 @@ ProfileFileState LoadSettings() {
     hosted.dashboardId = ReadText(file, L"vellumar", L"id", L"");
     hosted.apiKey = ReadText(file, L"vellumar", L"api_key", L"");
     hosted.intervalSeconds = NormalizeInterval(ReadInt(file, L"vellumar", L"interval", 30));
-    if (hosted.intervalSeconds < 30) // the hosted service offers nothing shorter than 30 s
-        hosted.intervalSeconds = 30;
+    hosted.intervalSeconds = HostedInterval(hosted.intervalSeconds);
 
     DashboardTarget& wp = settings.targets[1];
     wp.enabled = ReadBool(file, L"wp", L"enabled", false);
@@ -144,8 +150,9 @@ int PortOrDefault(std::int64_t port, int fallback) {
 
 namespace {
 
+// What a load would make of it, so that what a Save stores is what the next start uses.
 int IntervalFromItemData(long long data) {
-    return data > 0 && data <= INT_MAX ? static_cast<int>(data) : 5;
+    return NormalizeInterval(data > 0 && data <= INT_MAX ? static_cast<int>(data) : 5);
 }
 
 } // namespace
@@ -161,6 +168,7 @@ void ApplySettings(const SettingsForm& form) {
             target.intervalSeconds = IntervalFromItemData(form.intervalData[index]);
         }
         settings.targets[0].url = kHostedBaseUrl;
+        settings.targets[0].intervalSeconds = HostedInterval(settings.targets[0].intervalSeconds);
         settings.targets[1].url = form.wpUrl;
         settings.udpEnabled = form.udpEnabled;
         settings.udpAddress = form.udpAddress;
@@ -174,4 +182,12 @@ void ApplySettings(const SettingsForm& form) {
         settings.hrdOperator = form.hrdOperator;
     }
     SaveSettings();
+}
+
+bool FirstStartHintShown() {
+    return ProfileReadInt(settings.settingsPath, L"app", kFirstStartHintKey, 0) != 0;
+}
+
+void MarkFirstStartHintShown() {
+    ProfileWriteString(settings.settingsPath, L"app", kFirstStartHintKey, L"1");
 }

@@ -43,6 +43,9 @@ std::wstring ResolveSettingsPath();
 ProfileFileState LoadSettings();
 void SaveSettings();
 int NormalizeInterval(int value);
+// The hosted service offers nothing shorter than 30 s.
+constexpr int kHostedMinimumInterval = 30;
+int HostedInterval(int value);
 std::wstring ReadProfileString(const wchar_t* section, const wchar_t* key,
                                const std::wstring& fallback);
 
@@ -75,3 +78,8 @@ int PortFromText(const std::wstring& text, int fallback);
 
 // Applies the pages under PostSignal.mutex by the apply rules, then rewrites settings.ini.
 void ApplySettings(const SettingsForm& form);
+
+// Whether the tray balloon of a first start was ever shown ([app] in settings.ini), and marking
+// that it was.
+bool FirstStartHintShown();
+void MarkFirstStartHintShown();
