@@ -5,6 +5,7 @@
 #include "app/ui_state.h"
 #include "app/window_commands.h"
 #include "app/window_sink.h"
+#include "frontend/pages.h"
 #include "frontend/workers.h"
 
 const wchar_t* const kMainWindowClass = L"CorvaneWndClass";
@@ -66,20 +67,54 @@ HWND CreateMainWindow(HINSTANCE instance) {
 }
 
 namespace {
+
 // Our one icon in the tray, among the window's.
 constexpr UINT kTrayIconId = 1;
-} // namespace
 
-NOTIFYICONDATAW TrayIconData() {
+NOTIFYICONDATAW TrayIconIdentity() {
     NOTIFYICONDATAW icon = {};
     icon.cbSize = sizeof(icon);
     icon.hWnd = mainWindow.load();
     icon.uID = kTrayIconId;
+    return icon;
+}
+
+// The pages' status lines as they stand, in page order.
+std::wstring CurrentTrayTip() {
+    return TrayTipText({{kHostedPage, WindowText(ui.pages[0].lastPostLabel)},
+                        {kWpPage, WindowText(ui.pages[1].lastPostLabel)},
+                        {kUdpPage, WindowText(ui.udpStatusLabel)},
+                        {kHrdPage, WindowText(hrdStatusLabel.load())}});
+}
+
+} // namespace
+
+NOTIFYICONDATAW TrayIconData() {
+    NOTIFYICONDATAW icon = TrayIconIdentity();
     icon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     icon.uCallbackMessage = WM_TRAYICON;
     icon.hIcon = ui.appIcon;
-    lstrcpynW(icon.szTip, L"Corvane", ARRAYSIZE(icon.szTip));
+    ui.trayTip = CurrentTrayTip();
+    lstrcpynW(icon.szTip, ui.trayTip.c_str(), ARRAYSIZE(icon.szTip));
     return icon;
+}
+
+void UpdateTrayTip() {
+    const std::wstring tip = CurrentTrayTip();
+    if (!ui.trayIconAdded || tip == ui.trayTip)
+        return;
+    NOTIFYICONDATAW icon = TrayIconData();
+    icon.uFlags = NIF_TIP;
+    Shell_NotifyIconW(NIM_MODIFY, &icon);
+}
+
+void ShowFirstStartBalloon() {
+    NOTIFYICONDATAW icon = TrayIconIdentity();
+    icon.uFlags = NIF_INFO;
+    icon.dwInfoFlags = NIIF_INFO;
+    lstrcpynW(icon.szInfoTitle, kFirstStartBalloonTitle, ARRAYSIZE(icon.szInfoTitle));
+    lstrcpynW(icon.szInfo, kFirstStartBalloonText, ARRAYSIZE(icon.szInfo));
+    Shell_NotifyIconW(NIM_MODIFY, &icon);
 }
 
 void AddTrayIcon() {
@@ -93,7 +128,7 @@ void AddTrayIcon() {
 void RemoveTrayIcon() {
     if (!ui.trayIconAdded)
         return;
-    NOTIFYICONDATAW icon = TrayIconData();
+    NOTIFYICONDATAW icon = TrayIconIdentity();
     Shell_NotifyIconW(NIM_DELETE, &icon);
     ui.trayIconAdded = false;
 }

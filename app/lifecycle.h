@@ -18,8 +18,13 @@ int ScaleForDpi(int value);
 bool RegisterMainWindowClass(HINSTANCE instance);
 HWND CreateMainWindow(HINSTANCE instance);
 // The tray icon as the shell is given it: icon 1 of the main window, its tip and callback.
+// The tip is "Corvane", or names the first problem the pages' status lines tell of.
 NOTIFYICONDATAW TrayIconData();
 void AddTrayIcon();
+// Gives the tray icon the tip for the pages' status lines as they now stand, when it changed.
+void UpdateTrayTip();
+// The one balloon of a first start that keeps the window hidden: where Corvane is, how to open it.
+void ShowFirstStartBalloon();
 void RemoveTrayIcon();
 void RestoreMainWindow();
 // Asks before ending the program; on Yes stops every worker and destroys the window.

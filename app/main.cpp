@@ -32,7 +32,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     NetStartup();
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_TAB_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
-    LoadSettings();
+    const bool createdSettings = LoadSettings() == ProfileFileState::Missing;
     SyncStartWithWindows();
     ui.appIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP_ICON), IMAGE_ICON,
                                                0, 0, LR_DEFAULTSIZE | LR_SHARED));
@@ -47,6 +47,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     AddTrayIcon();
     ShowWindow(window, settings.startMinimized ? SW_HIDE : SW_SHOW);
     UpdateWindow(window);
+    // A new user with the window hidden would otherwise see nothing at all: Windows puts new icons
+    // out of sight in the overflow area. Said once, on the start that made settings.ini.
+    if (createdSettings && settings.startMinimized && !FirstStartHintShown()) {
+        MarkFirstStartHintShown();
+        ShowFirstStartBalloon();
+    }
 
     MSG message = {};
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {

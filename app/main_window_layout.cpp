@@ -39,8 +39,10 @@ HWND CreateEdit(HWND parent, int id, int x, int y, int width, int height, DWORD 
                          width, height, id);
 }
 
-HWND CreateLabel(HWND parent, const wchar_t* text, int x, int y, int width, int height) {
-    return CreateControl(parent, 0, L"STATIC", text, WS_CHILD | WS_VISIBLE, x, y, width, height, 0);
+HWND CreateLabel(HWND parent, const wchar_t* text, int x, int y, int width, int height,
+                 DWORD extraStyle = 0) {
+    return CreateControl(parent, 0, L"STATIC", text, WS_CHILD | WS_VISIBLE | extraStyle, x, y,
+                         width, height, 0);
 }
 
 // Collects a page's controls for ShowTabPage; a control that failed to appear is left out.
@@ -55,6 +57,11 @@ struct PageBuilder {
     }
     HWND Label(const wchar_t* text, int x, int y, int width, int height) {
         return Add(CreateLabel(parent, text, x, y, width, height));
+    }
+    // Values and status lines come from outside: an "&" in them is just that, and a long one ends
+    // in an ellipsis on its one line instead of wrapping into a clipped second.
+    HWND Value(const wchar_t* text, int x, int y, int width, int height) {
+        return Add(CreateLabel(parent, text, x, y, width, height, SS_NOPREFIX | SS_ENDELLIPSIS));
     }
 };
 
@@ -111,7 +118,7 @@ void BuildDashboardPage(HWND window, int index) {
                                 48, 350));
     if (hosted) {
         page.Label(L"Server URL", 24, 78, 110, 18);
-        page.Label(kHostedBaseUrl, 150, 78, 280, 18);
+        page.Value(kHostedBaseUrl, 150, 78, 280, 18);
     } else {
         page.Label(L"Dashboard URL", 24, 78, 110, 18);
         controls.urlEdit = page.Add(CreateEdit(window, IDC_WP_URL, 150, 76, 285, 22, 0));
@@ -129,7 +136,7 @@ void BuildDashboardPage(HWND window, int index) {
     controls.intervalBox =
         page.Add(CreateIntervalBox(window, hosted ? IDC_VLM_INTERVAL : IDC_WP_INTERVAL, 150, 160,
                                    target.intervalSeconds, hosted ? kHostedMinimumInterval : 0));
-    controls.lastPostLabel = page.Label(kNoPostYetText, 24, 196, 380, 18);
+    controls.lastPostLabel = page.Value(kNoPostYetText, 24, 196, 380, 18);
 }
 
 void BuildUdpPage(HWND window) {
@@ -145,7 +152,7 @@ void BuildUdpPage(HWND window) {
                16);
     page.Label(L"UDP Port", 24, 146, 110, 18);
     ui.udpPortEdit = page.Add(CreateEdit(window, IDC_UDP_PORT, 150, 144, 90, 22, ES_NUMBER));
-    ui.udpStatusLabel = page.Label(kStoppedText, 24, 180, 400, 18);
+    ui.udpStatusLabel = page.Value(kStoppedText, 24, 180, 400, 18);
 }
 
 void BuildHrdPage(HWND window) {
@@ -163,7 +170,7 @@ void BuildHrdPage(HWND window) {
     ui.hrdMyCallEdit = page.Add(CreateEdit(window, IDC_HRD_MYCALL, 150, 162, 140, 22, 0));
     page.Label(L"Operator", 24, 192, 110, 18);
     ui.hrdOperatorEdit = page.Add(CreateEdit(window, IDC_HRD_OPERATOR, 150, 190, 140, 22, 0));
-    hrdStatusLabel.store(page.Label(HrdEnabledText(false), 24, 222, 400, 18));
+    hrdStatusLabel.store(page.Value(HrdEnabledText(false), 24, 222, 400, 18));
     page.Label(L"HRD gives frequency + mode; MyCall/Operator are typed here.", 24, 244, 400, 18);
 }
 
@@ -172,7 +179,7 @@ void BuildLiveStatusPage(HWND window) {
     for (int row = 0; row < kLiveRowCount; ++row) {
         const int y = 46 + 24 * row;
         page.Label(kLiveStatusRows[row].caption, 24, y, 110, 18);
-        ui.liveValueLabels[row] = page.Label(L"-", 150, y, 290, 18);
+        ui.liveValueLabels[row] = page.Value(L"-", 150, y, 290, 18);
     }
 }
 
@@ -205,21 +212,35 @@ void FillFromSettings() {
 
     SetChecked(ui.udpEnableBox, settings.udpEnabled);
     SetText(ui.udpAddressEdit, settings.udpAddress);
-    SetText(ui.udpPortEdit, std::to_wstring(settings.udpPort));
 
     SetChecked(ui.startMinimizedBox, settings.startMinimized);
     // What Windows holds, not a stored setting.
     SetChecked(ui.startWithWindowsBox, !ReadRunValue().empty() || StartupShortcutExists());
 
     SetChecked(ui.hrdEnableBox, settings.hrdEnabled);
-    SetText(ui.hrdHostEdit, settings.hrdHost);
-    SetText(ui.hrdPortEdit, std::to_wstring(settings.hrdPort));
     SetText(ui.hrdMyCallEdit, settings.hrdMyCall);
     SetText(ui.hrdOperatorEdit, settings.hrdOperator);
     SetText(hrdStatusLabel.load(), HrdEnabledText(settings.hrdEnabled));
+    ShowStoredValues();
+}
+
+void SelectInterval(HWND box, int seconds) {
+    const int count = static_cast<int>(SendMessageW(box, CB_GETCOUNT, 0, 0));
+    for (int at = 0; at < count; ++at)
+        if (SendMessageW(box, CB_GETITEMDATA, at, 0) == seconds)
+            SendMessageW(box, CB_SETCURSEL, at, 0);
 }
 
 } // namespace
+
+void ShowStoredValues() {
+    for (int index = 0; index < 2; ++index)
+        SelectInterval(ui.pages[index].intervalBox, settings.targets[index].intervalSeconds);
+    SetText(ui.udpPortEdit, std::to_wstring(settings.udpPort));
+    SetText(ui.hrdHostEdit, settings.hrdHost);
+    SetText(ui.hrdPortEdit, std::to_wstring(settings.hrdPort));
+    SelectInterval(ui.hrdIntervalBox, settings.hrdIntervalSeconds);
+}
 
 std::vector<IntervalChoice> IntervalChoices(int minimum) {
     std::vector<IntervalChoice> choices;

@@ -23,6 +23,7 @@ struct UiState {
     int dpi = 96;
     HICON appIcon = nullptr; // shared resource, never destroyed
     bool trayIconAdded = false;
+    std::wstring trayTip;
     HFONT uiFont = nullptr;
     HFONT tabFont = nullptr;    // a smaller uiFont for the tabs, when theirs does not fit
     HBRUSH pageBrush = nullptr; // the tab page's own colour, behind labels and check boxes
@@ -37,6 +38,9 @@ struct UiState {
     HWND udpAddressEdit = nullptr;
     HWND udpPortEdit = nullptr;
     HWND udpStatusLabel = nullptr;
+    // The address text and port the running listener was started with: what its line names.
+    std::wstring udpListenAddress;
+    int udpListenPort = 0;
 
     HWND hrdEnableBox = nullptr;
     HWND hrdHostEdit = nullptr;

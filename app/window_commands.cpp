@@ -40,12 +40,19 @@ long long SelectedIntervalData(HWND box) {
     return SendMessageW(box, CB_GETITEMDATA, static_cast<WPARAM>(selected), 0);
 }
 
+// The address and port a listener is started on, kept for its status line.
+void KeepListenAddress() {
+    ui.udpListenAddress = WindowText(ui.udpAddressEdit);
+    ui.udpListenPort = UdpPortFromBox();
+}
+
 void OnCreate(HWND window) {
     mainWindow.store(window);
     UpdateDpi(window);
     ui.uiFont = CreateUiFont();
     BuildMainWindowControls(window);
-    StartWorkers(WindowText(ui.udpAddressEdit), UdpPortFromBox(), [] {
+    KeepListenAddress();
+    StartWorkers(ui.udpListenAddress, ui.udpListenPort, [] {
         if (!settings.udpEnabled)
             SetUdpLine(kStoppedText);
     });
@@ -66,8 +73,9 @@ void OnTestModeClicked() {
         SetWindowTextW(ui.udpStatusLabel, kTestModeText);
     } else {
         StopTestMode();
-        SetUdpStatusText(udpRunning.load() ? UdpListening : UdpStopped, UdpPortFromBox());
+        SetUdpStatusText(udpRunning.load() ? UdpListening : UdpStopped, ui.udpListenPort);
     }
+    UpdateTrayTip();
 }
 
 void OnStartWithWindowsClicked(HWND window) {
@@ -88,10 +96,29 @@ void ToggleKeyVisible(DashboardPage& page) {
     SetWindowTextW(page.showKeyButton, page.keyVisible ? L"Hide" : L"Show");
 }
 
+// The boxes whose stored value differs from what was typed, as they show it now.
+std::vector<CorrectedValue> CorrectedValues(const SettingsForm& typed) {
+    std::vector<CorrectedValue> corrected;
+    const auto compare = [&](CorrectedField field, HWND box, bool differs) {
+        if (differs)
+            corrected.push_back({field, WindowText(box)});
+    };
+    for (int index = 0; index < 2; ++index)
+        compare(index == 0 ? kHostedIntervalField : kWpIntervalField, ui.pages[index].intervalBox,
+                typed.intervalData[index] != settings.targets[index].intervalSeconds);
+    compare(kUdpPortField, ui.udpPortEdit, typed.udpPortText != WindowText(ui.udpPortEdit));
+    compare(kHrdHostField, ui.hrdHostEdit, typed.hrdHost != WindowText(ui.hrdHostEdit));
+    compare(kHrdPortField, ui.hrdPortEdit, typed.hrdPortText != WindowText(ui.hrdPortEdit));
+    compare(kHrdIntervalField, ui.hrdIntervalBox,
+            typed.hrdIntervalData != settings.hrdIntervalSeconds);
+    return corrected;
+}
+
 void OnSave(HWND window) {
     const bool hrdWasRunning = hrdRunning.load();
     const bool udpWasRunning = udpRunning.load();
-    ApplySettingsFromControls();
+    const SettingsForm typed = ApplySettingsFromControls();
+    ShowStoredValues(); // what was stored, and so what is used
 
     if (settings.udpEnabled) {
         if (!udpWasRunning) {
@@ -117,7 +144,8 @@ void OnSave(HWND window) {
         SetWindowTextW(hrdStatusLabel.load(), HrdEnabledText(false));
     }
 
-    MessageBoxW(window, L"Settings saved.", L"Corvane", MB_OK | MB_ICONINFORMATION);
+    MessageBoxW(window, SettingsSavedText(CorrectedValues(typed)).c_str(), L"Corvane",
+                MB_OK | MB_ICONINFORMATION);
 }
 
 void ShowTrayMenu() {
@@ -133,8 +161,30 @@ void ShowTrayMenu() {
     DestroyMenu(menu);
 }
 
+// Enter, as the window's message loop reports it: a focused push button is pressed, as in a
+// dialog; anywhere else it saves.
+void OnEnter(HWND window) {
+    HWND focus = GetFocus();
+    const LONG_PTR style =
+        focus && IsChild(window, focus) ? GetWindowLongPtrW(focus, GWL_STYLE) : 0;
+    wchar_t className[16] = {};
+    if (focus)
+        GetClassNameW(focus, className, 16);
+    if (lstrcmpiW(className, L"Button") == 0 &&
+        ((style & BS_TYPEMASK) == BS_PUSHBUTTON || (style & BS_TYPEMASK) == BS_DEFPUSHBUTTON))
+        SendMessageW(focus, BM_CLICK, 0, 0);
+    else
+        OnSave(window);
+}
+
 void OnCommand(HWND window, int id) {
     switch (id) {
+    case IDOK: // Enter
+        OnEnter(window);
+        break;
+    case IDCANCEL: // Esc hides, as the close box does
+        ShowWindow(window, SW_HIDE);
+        break;
     case IDC_UDP_ENABLE:
         OnUdpEnableClicked();
         break;
@@ -171,6 +221,7 @@ void OnPostResult(WPARAM target, LPARAM delivered) {
     HWND label = ui.pages[target != 0 ? 1 : 0].lastPostLabel;
     if (label)
         SetWindowTextW(label, LastPostText(delivered != 0));
+    UpdateTrayTip();
 }
 
 } // namespace
@@ -178,7 +229,8 @@ void OnPostResult(WPARAM target, LPARAM delivered) {
 void StartUdpListenerFromPage() {
     if (udpRunning.load())
         return;
-    StartUdpListener(WindowText(ui.udpAddressEdit), UdpPortFromBox());
+    KeepListenAddress();
+    StartUdpListener(ui.udpListenAddress, ui.udpListenPort);
 }
 
 HMENU BuildTrayMenu() {
@@ -198,10 +250,11 @@ void RefreshLiveStatus() {
 }
 
 void SetUdpStatusText(int state, int port) {
-    SetUdpLine(UdpStatusText(state, WindowText(ui.udpAddressEdit), port).c_str());
+    SetUdpLine(UdpStatusText(state, ui.udpListenAddress, port).c_str());
+    UpdateTrayTip();
 }
 
-void ApplySettingsFromControls() {
+SettingsForm ApplySettingsFromControls() {
     SettingsForm form;
     for (int index = 0; index < 2; ++index) {
         const DashboardPage& page = ui.pages[index];
@@ -223,6 +276,7 @@ void ApplySettingsFromControls() {
     form.hrdMyCall = WindowText(ui.hrdMyCallEdit);
     form.hrdOperator = WindowText(ui.hrdOperatorEdit);
     ApplySettings(form);
+    return form;
 }
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

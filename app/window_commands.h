@@ -2,6 +2,8 @@
 // The main window's procedure: building, the commands, and the workers' reports.
 #include <windows.h>
 
+#include "core/settings.h"
+
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Starts the listener on the address and port typed into the UDP page's boxes.
@@ -10,5 +12,6 @@ void StartUdpListenerFromPage();
 HMENU BuildTrayMenu();
 void RefreshLiveStatus();
 void SetUdpStatusText(int state, int port);
-// Reads every settings control, applies the values under the post signal's lock and saves them.
-void ApplySettingsFromControls();
+// Reads every settings control, applies the values under the post signal's lock and saves them;
+// returns what the controls held.
+SettingsForm ApplySettingsFromControls();

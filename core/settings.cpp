@@ -18,6 +18,9 @@ const wchar_t* const kWordPressDefaultUrl = CORVANE_WIDEN(CORVANE_WP_DEFAULT_URL
 
 namespace {
 
+// Set once the balloon of a first start has been shown; absent in older files, which never need it.
+const wchar_t* const kFirstStartHintKey = L"first_start_hint_shown";
+
 bool ReadBool(const ProfileFile& file, const wchar_t* section, const wchar_t* key, bool fallback) {
     return ProfileGetInt(file, section, key, fallback ? 1 : 0) != 0;
 }
@@ -48,6 +51,10 @@ std::wstring ResolveSettingsPath() {
     return folder + kPathSeparator + L"settings.ini";
 }
 
+int HostedInterval(int value) {
+    return value < kHostedMinimumInterval ? kHostedMinimumInterval : value;
+}
+
 int NormalizeInterval(int value) {
     for (const int allowed : kAllowedIntervals)
         if (value == allowed)
@@ -66,10 +73,8 @@ ProfileFileState LoadSettings() {
     hosted.enabled = ReadBool(file, hostedSection, L"enabled", true);
     hosted.dashboardId = ReadText(file, hostedSection, L"id", L"");
     hosted.apiKey = ReadText(file, hostedSection, L"api_key", L"");
-    hosted.intervalSeconds =
-        NormalizeInterval(ReadInt(file, hostedSection, L"interval", kDefaultDashboardInterval));
-    if (hosted.intervalSeconds < kHostedMinimumInterval)
-        hosted.intervalSeconds = kHostedMinimumInterval;
+    hosted.intervalSeconds = HostedInterval(
+        NormalizeInterval(ReadInt(file, hostedSection, L"interval", kDefaultDashboardInterval)));
 
     const wchar_t* const wpSection = kTargetSections[1];
     DashboardTarget& wp = settings.targets[1];
@@ -133,8 +138,10 @@ int PortOrDefault(std::int64_t port, int fallback) {
 
 namespace {
 
+// What a load would make of it, so that what a Save stores is what the next start uses.
 int IntervalFromItemData(long long data) {
-    return data > 0 && data <= INT_MAX ? static_cast<int>(data) : kFallbackInterval;
+    return NormalizeInterval(data > 0 && data <= INT_MAX ? static_cast<int>(data)
+                                                         : kFallbackInterval);
 }
 
 } // namespace
@@ -150,6 +157,7 @@ void ApplySettings(const SettingsForm& form) {
             target.intervalSeconds = IntervalFromItemData(form.intervalData[index]);
         }
         settings.targets[0].url = kHostedBaseUrl;
+        settings.targets[0].intervalSeconds = HostedInterval(settings.targets[0].intervalSeconds);
         settings.targets[1].url = form.wpUrl;
         settings.udpEnabled = form.udpEnabled;
         settings.udpAddress = form.udpAddress;
@@ -163,4 +171,13 @@ void ApplySettings(const SettingsForm& form) {
         settings.hrdOperator = form.hrdOperator;
     }
     SaveSettings();
+}
+
+bool FirstStartHintShown() {
+    return ProfileGetInt(ProfileOpen(settings.settingsPath), kAppSection, kFirstStartHintKey, 0) !=
+           0;
+}
+
+void MarkFirstStartHintShown() {
+    ProfileWriteString(settings.settingsPath, kAppSection, kFirstStartHintKey, L"1");
 }

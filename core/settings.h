@@ -60,6 +60,7 @@ std::wstring ResolveSettingsPath();
 ProfileFileState LoadSettings();
 void SaveSettings();
 int NormalizeInterval(int value);
+int HostedInterval(int value);
 
 // The settings pages as a front end read them, before the rules of an apply.
 struct SettingsForm {
@@ -90,3 +91,8 @@ int PortFromText(const std::wstring& text, int fallback);
 
 // Applies the pages under PostSignal.mutex by the apply rules, then rewrites settings.ini.
 void ApplySettings(const SettingsForm& form);
+
+// Whether the tray balloon of a first start was ever shown ([app] in settings.ini), and marking
+// that it was.
+bool FirstStartHintShown();
+void MarkFirstStartHintShown();

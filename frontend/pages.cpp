@@ -1,11 +1,13 @@
 #include "frontend/pages.h"
 
+#include <cwchar>
+
 #include "sources/udp/udp_listener.h"
 
 std::wstring UdpStatusText(int state, const std::wstring& addressText, int port) {
     const std::wstring portText = std::to_wstring(port);
     if (state == UdpBindError)
-        return L"Error: cannot bind port " + portText;
+        return kUdpBindErrorText + portText;
     if (state != UdpListening)
         return kStoppedText;
     // The address bound, never the text as typed: a dotted quad is short enough for any line.
@@ -26,4 +28,52 @@ std::wstring RigStatusText(RigSource, RigLinkState state, const std::wstring& ra
         break;
     }
     return kStoppedText;
+}
+
+namespace {
+
+bool TellsOfAProblem(const std::wstring& text) {
+    const std::wstring failed = LastPostText(false);
+    return text.compare(0, failed.size(), failed) == 0 ||
+           text.compare(0, wcslen(kUdpBindErrorText), kUdpBindErrorText) == 0 ||
+           text == RigStatusText(RigSource::Hrd, RigLinkState::NotReachable, std::wstring());
+}
+
+} // namespace
+
+std::wstring TrayTipText(const std::vector<PageStatusLine>& lines) {
+    std::wstring tip = L"Corvane";
+    for (const PageStatusLine& line : lines) {
+        if (!TellsOfAProblem(line.text))
+            continue;
+        tip += L" \u2014 " + std::wstring(kPageNames[line.page]) + L": " + line.text;
+        // One line, and never half a surrogate pair at the cut.
+        for (wchar_t& c : tip)
+            if (c == L'\r' || c == L'\n' || c == L'\t')
+                c = L' ';
+        if (tip.size() > kTrayTipMax) {
+            tip.resize(kTrayTipMax - 1);
+            if (tip.back() >= 0xD800 && tip.back() <= 0xDBFF)
+                tip.pop_back();
+            tip += L"\u2026";
+        }
+        break;
+    }
+    return tip;
+}
+
+std::wstring SettingsSavedText(const std::vector<CorrectedValue>& corrected) {
+    static const wchar_t* const kFieldNames[kCorrectedFieldCount] = {
+        L"VLM Dashboard update interval",
+        L"WP Dashboard update interval",
+        L"UDP port",
+        L"HRD host",
+        L"HRD port",
+        L"HRD poll interval"};
+    std::wstring text = L"Settings saved.";
+    if (!corrected.empty())
+        text += L"\n\nCorrected to the values in use:";
+    for (const CorrectedValue& value : corrected)
+        text += L"\n" + std::wstring(kFieldNames[value.field]) + L": " + value.stored;
+    return text;
 }

@@ -2,6 +2,7 @@
 // What both front ends show the same way: the pages' names, the Live Status rows and the status
 // lines' texts. The window puts them on its pages; the console prints them as "page: text".
 #include <string>
+#include <vector>
 
 #include "core/notify.h"
 #include "core/station_snapshot.h"
@@ -48,6 +49,41 @@ inline const wchar_t* HrdEnabledText(bool enabled) {
 // A rig source's status line for the state its link is in; `radio` names the connected radio.
 std::wstring RigStatusText(RigSource source, RigLinkState state, const std::wstring& radio);
 
+inline constexpr const wchar_t* kUdpBindErrorText = L"Error: cannot bind port ";
+
 // The UDP status line for a listener state (a UdpListenerState), naming the
 // address the listener binds for the address text (see UdpListenAddress).
 std::wstring UdpStatusText(int state, const std::wstring& addressText, int port);
+
+// The tray tip, from the pages' status lines in page order: "Corvane" while none tells of a
+// problem (a failed post, a port that cannot be bound, HRD out of reach), else "Corvane — <page>:
+// <line>" for the first that does, cut to the 127 characters a tip holds.
+struct PageStatusLine {
+    FrontEndPage page;
+    std::wstring text;
+};
+constexpr std::size_t kTrayTipMax = 127;
+std::wstring TrayTipText(const std::vector<PageStatusLine>& lines);
+
+// The balloon of a first start that keeps the window hidden.
+inline constexpr const wchar_t* kFirstStartBalloonTitle = L"Corvane runs in the tray";
+inline constexpr const wchar_t* kFirstStartBalloonText =
+    L"Corvane keeps running here in the notification area. Double-click its icon to open the "
+    L"window; right-click it for the menu.";
+
+// The settings a Save may store other than typed, because they were out of range.
+enum CorrectedField {
+    kHostedIntervalField,
+    kWpIntervalField,
+    kUdpPortField,
+    kHrdHostField,
+    kHrdPortField,
+    kHrdIntervalField,
+    kCorrectedFieldCount
+};
+struct CorrectedValue {
+    CorrectedField field;
+    std::wstring stored; // as its box now shows it
+};
+// "Settings saved.", and after it the fields that were stored other than typed.
+std::wstring SettingsSavedText(const std::vector<CorrectedValue>& corrected);

@@ -65,22 +65,24 @@ struct HrdConnection {
     std::wstring contextPrefix;
     std::wstring radio;
     std::wstring modeCommand;
-    bool outOfStep = false;
+    bool broken = false;    // an exchange failed: no later reply can be trusted
+    bool outOfStep = false; // a frame came unasked: not even the last reply can be
 };
 
 // Once another thread has closed the connection its handle may already belong to a newer socket
-// elsewhere in the process, so it is not used again. And HRD speaks only when asked, while we ask
-// only once the last reply is read: anything already waiting when a request is about to go out is
-// a frame nobody asked for, or the late rest of a reply that timed out or was refused. From then
-// on every reply would answer the question before it, so the connection is given up.
+// elsewhere in the process, so it is not used again. HRD speaks only when asked, while we ask only
+// once the last reply is read; a reply that timed out may still arrive, after the next request has
+// gone out, and would then answer it. So the first failed exchange ends the connection's use:
+// later ones fail at once, and the caller reconnects. Anything already waiting when a request is
+// about to go out is a frame nobody asked for, or the late rest of an earlier reply.
 bool Exchange(HrdConnection& connection, const std::wstring& command, std::wstring& reply) {
-    if (connection.outOfStep || !ConnectionWanted() || hrdSocket.handle.load() != connection.socket)
-        return false;
-    if (SocketReadable(connection.socket)) {
-        connection.outOfStep = true;
-        return false;
+    if (!connection.broken && ConnectionWanted() && hrdSocket.handle.load() == connection.socket) {
+        connection.outOfStep = SocketReadable(connection.socket);
+        if (!connection.outOfStep && HrdExchange(connection.socket, command, reply))
+            return true;
     }
-    return HrdExchange(connection.socket, command, reply);
+    connection.broken = true;
+    return false;
 }
 
 void WriteHrdControlsDump(const HrdConnection& connection, const std::wstring& probeReply) {
@@ -91,34 +93,29 @@ void WriteHrdControlsDump(const HrdConnection& connection, const std::wstring& p
     DiagnosticFileWrite(kHrdControlsFileName, dump);
 }
 
-// The handshake: false when "Get ID" failed or the replies fell out of step.
+// The handshake: false when any of its exchanges failed, since a late reply would answer the next
+// question; the connection is then given up before it is announced.
 bool Handshake(HrdConnection& connection) {
     std::wstring idReply;
-    if (!Exchange(connection, kHrdGetId, idReply))
-        return false;
-
     std::wstring contextReply;
-    std::wstring context;
-    if (Exchange(connection, kHrdGetContext, contextReply))
-        context = TrimWhitespace(contextReply);
+    std::wstring radioReply;
+    if (!Exchange(connection, kHrdGetId, idReply) ||
+        !Exchange(connection, kHrdGetContext, contextReply) ||
+        !Exchange(connection, kHrdGetRadio, radioReply))
+        return false;
+    std::wstring context = TrimWhitespace(contextReply);
     if (context.empty())
         context = L"0";
-
-    std::wstring radioReply;
-    if (Exchange(connection, kHrdGetRadio, radioReply))
-        connection.radio = TrimWhitespace(radioReply);
-
+    connection.radio = TrimWhitespace(radioReply);
     connection.contextPrefix = L"[" + context + L"] ";
 
     // Some radios answer "get mode", others only show the mode in a dropdown.
     std::wstring probeReply;
-    std::wstring probe;
-    if (Exchange(connection, connection.contextPrefix + kHrdGetMode, probeReply))
-        probe = TrimWhitespace(probeReply);
+    if (!Exchange(connection, connection.contextPrefix + kHrdGetMode, probeReply))
+        return false;
+    const std::wstring probe = TrimWhitespace(probeReply);
     connection.modeCommand =
         connection.contextPrefix + (probe.empty() ? kHrdGetDropdownMode : kHrdGetMode);
-    if (connection.outOfStep)
-        return false;
 
     WriteHrdControlsDump(connection, probe);
     ReportHrd(RigLinkState::Connected, connection.radio);
@@ -132,13 +129,14 @@ void PollUntilFailure(HrdConnection& connection, const HrdSettings& copy) {
         std::wstring modeReply;
         if (!Exchange(connection, frequencyCommand, frequencyReply))
             return;
-        // A failed mode read leaves the mode empty; the poll still counts.
-        Exchange(connection, connection.modeCommand, modeReply);
+        // A failed mode read leaves the mode empty; the poll still counts, and then the
+        // connection goes, since the late reply would answer the next question.
+        const bool modeRead = Exchange(connection, connection.modeCommand, modeReply);
         if (connection.outOfStep)
             return; // the frequency just read may have answered an earlier question
         RaiseStationUpdate(BuildHrdRecord(LeadingInteger(frequencyReply), ReadHrdMode(modeReply),
                                           copy.myCall, copy.opCall, connection.radio));
-        if (!WaitHrdSlices(std::int64_t(copy.intervalSeconds) * kSlicesPerSecond))
+        if (!modeRead || !WaitHrdSlices(std::int64_t(copy.intervalSeconds) * kSlicesPerSecond))
             return;
     }
 }

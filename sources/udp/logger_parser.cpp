@@ -101,15 +101,14 @@ void ExpireRadios(std::int64_t now, std::int32_t justStored) {
             ++it;
         }
     }
-    // Only a flood of radio numbers gets here; the longest-silent radio makes room.
+    // Only a flood of radio numbers gets here. The highest numbers make room, never the radio just
+    // heard: the two lowest, which are shown and posted, stay whatever the flood.
     while (radioLastSeen.size() > kMaxKeptRadios) {
-        auto stalest = radioLastSeen.end();
-        for (auto it = radioLastSeen.begin(); it != radioLastSeen.end(); ++it)
-            if (it->first != justStored &&
-                (stalest == radioLastSeen.end() || it->second < stalest->second))
-                stalest = it;
-        radiosByNumber.erase(stalest->first);
-        radioLastSeen.erase(stalest);
+        auto highest = std::prev(radioLastSeen.end());
+        if (highest->first == justStored)
+            --highest;
+        radiosByNumber.erase(highest->first);
+        radioLastSeen.erase(highest);
     }
 }
 

@@ -106,6 +106,12 @@ const wchar_t* const kPages[] = {
     L"|0 40 96 400 18 Applies at once (no Save needed); stored in Windows."
     L"|1032 24 122 400 20 Test mode (send demo data when no UDP is received)"};
 
+// What the page shows at (x, y) of the client area; labels have no id to find them by.
+HWND At(HWND window, int page, int x, int y) {
+    SendMessageW(GetDlgItem(window, IDC_TAB), TCM_SETCURFOCUS, page, 0);
+    return ChildWindowFromPointEx(window, {x + 1, y + 1}, CWP_SKIPINVISIBLE);
+}
+
 // Corvane's window, tray icon, tray menu and exit question, made here with default settings.
 TEST(MainWindow, ShowsEachPageInPlaceInTabOrderOnThePageColourWithTrayAndExitQuestion) {
     INITCOMMONCONTROLSEX classes = {sizeof(classes), ICC_TAB_CLASSES | ICC_STANDARD_CLASSES};
@@ -189,6 +195,15 @@ TEST(MainWindow, ShowsEachPageInPlaceInTabOrderOnThePageColourWithTrayAndExitQue
 
     const NOTIFYICONDATAW icon = TrayIconData();
     EXPECT_EQ(icon.szTip + std::to_wstring(icon.uFlags), L"Corvane7"); // message, icon, tip
+    // The tip names the first page whose line tells of a problem, in one line of at most 127.
+    SendMessageW(window, WM_UDP_STATUS, UdpBindError, 12060);
+    EXPECT_STREQ(TrayIconData().szTip,
+                 L"Corvane \u2014 UDP Receiver: Error: cannot bind port 12060");
+    const std::wstring failed = L"Last post: FAILED \u2014 HTTP 401 " + std::wstring(100, L'x');
+    SetWindowTextW(At(window, kWpPage, 24, 196), failed.c_str());
+    const std::wstring tip = TrayIconData().szTip;
+    EXPECT_EQ(tip, (L"Corvane \u2014 WP Dashboard: " + failed).substr(0, 126) + L"\u2026");
+
     EXPECT_TRUE(icon.hWnd == window && icon.uID == 1 && icon.uCallbackMessage == WM_TRAYICON);
     HMENU menu = BuildTrayMenu();
     std::wstring items;
@@ -287,19 +302,28 @@ class Shell : public testing::Test {
                      reinterpret_cast<LPARAM>(value.c_str()));
     }
     // What the page shows at (x, y) of the client area; labels have no id to find them by.
-    HWND At(int page, int x, int y) {
-        SendMessageW(C(IDC_TAB), TCM_SETCURFOCUS, page, 0);
-        return ChildWindowFromPointEx(window, {x + 1, y + 1}, CWP_SKIPINVISIBLE);
-    }
+    HWND At(int page, int x, int y) { return ::At(window, page, x, y); }
     void Shows(HWND control, const std::wstring& text, std::chrono::milliseconds limit = 10s) {
         EXPECT_TRUE(WaitUntil([&] { return Text(control) == text; }, limit))
             << testing::PrintToString(Text(control)) << ", not " << testing::PrintToString(text);
     }
-    bool Answer(const wchar_t* title, int button) {
+    // Answers the message box; its text into `said` when given.
+    bool Answer(const wchar_t* title, int button, std::wstring* said = nullptr) {
         HWND box = nullptr;
-        return WaitUntil([&] { return (box = FindWindowW(L"#32770", title)) != nullptr; }) &&
-               PostMessageW(box, WM_COMMAND, button, 0) &&
+        if (!WaitUntil([&] { return (box = FindWindowW(L"#32770", title)) != nullptr; }))
+            return false;
+        if (said) {
+            wchar_t text[512] = {};
+            GetDlgItemTextW(box, 0xFFFF, text, 512);
+            *said = text;
+        }
+        return PostMessageW(box, WM_COMMAND, button, 0) &&
                WaitUntil([&] { return !IsWindow(box); });
+    }
+    // A key pressed and let go in the control, through Corvane's message loop.
+    void Press(int id, UINT key) {
+        PostMessageW(C(id), WM_KEYDOWN, key, 1);
+        PostMessageW(C(id), WM_KEYUP, key, 0xC0000001);
     }
     // Presses Save and answers "Settings saved."
     bool Save() {
@@ -393,6 +417,7 @@ TEST_F(Shell, SourcesAndPostsReportOnTheirPagesAndKeysShowOnlyTheirOwn) {
     EXPECT_EQ(Text(line), testing);
     ASSERT_TRUE(Save()); // the restarted listener's reports leave the demo's line alone
     EXPECT_FALSE(WaitUntil([&] { return Text(line) != testing; }, 1s)) << Text(line);
+    Put(IDC_UDP_IP, L"0.0.0.0"); // typed, not saved: the line still names what is bound
     Toggle(IDC_TEST_MODE);
     EXPECT_EQ(Text(line), listening);
     Toggle(IDC_UDP_ENABLE); // stops the listener at once; only Save stores the box
@@ -478,6 +503,102 @@ TEST_F(Shell, HidesInTheTrayTakesKeysAndStartsWithWindowsUntilExitIsAnsweredYes)
     Register(L"C:\\Old\\Corvane.exe", false);
     ASSERT_TRUE(Launch());
     EXPECT_EQ(ReadRunValue(), quoted);
+}
+
+// Enter in a box saves, and the boxes then show what was stored; Esc hides the window.
+TEST_F(Shell, EnterSavesWhatIsUsedAndEscHides) {
+    ASSERT_TRUE(Launch());
+    Put(IDC_UDP_PORT, L"99999");
+    SendMessageW(C(IDC_WP_INTERVAL), CB_SETCURSEL, WPARAM(-1), 0); // none chosen
+    Press(IDC_UDP_PORT, VK_RETURN);
+    std::wstring said;
+    ASSERT_TRUE(Answer(L"Corvane", IDOK, &said));
+    EXPECT_EQ(said, L"Settings saved.\n\nCorrected to the values in use:\n"
+                    L"WP Dashboard update interval: 5 seconds\nUDP port: 12060");
+    EXPECT_EQ(Get(IDC_UDP_PORT) + L" " + Get(IDC_WP_INTERVAL), L"12060 5 seconds");
+    EXPECT_EQ(Setting(L"udp.port") + L" " + Setting(L"wp.interval"), L"12060 5");
+    Press(IDC_HRD_MYCALL, VK_RETURN); // nothing to correct
+    ASSERT_TRUE(Answer(L"Corvane", IDOK, &said));
+    EXPECT_EQ(said, L"Settings saved.");
+    ASSERT_TRUE(IsWindowVisible(window));
+    Press(IDC_WP_ID, VK_ESCAPE);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(window); }));
+}
+
+// The first start with the window hidden leaves a balloon in the tray, once; a later start does
+// not, nor does a file that was already there.
+TEST_F(Shell, AFirstHiddenStartSaysWhereItIsOnce) {
+    const struct {
+        bool fresh;
+        std::wstring shown;
+    } starts[] = {{false, L"?"}, {true, L"1"}, {false, L"1"}};
+    Store({L"app.start_minimized=1"});
+    for (const auto& start : starts) {
+        if (start.fresh)
+            DeleteFileW(kIni.c_str());
+        ASSERT_TRUE(Launch());
+        EXPECT_FALSE(IsWindowVisible(window));
+        const auto marked = [] { return Setting(L"app.first_start_hint_shown"); };
+        EXPECT_EQ(WaitUntil([&] { return marked() != L"?"; }, start.fresh ? 10s : 1s),
+                  start.shown == L"1");
+        EXPECT_EQ(marked(), start.shown) << start.fresh;
+        End(app);
+    }
+}
+
+// Value and status lines draw "&" as itself and end a long value on one line, at every DPI.
+TEST_F(Shell, ValueLinesKeepAmpersandsOnOneLineAtEveryDpi) {
+    const int port = FreePort(PortKind::Udp);
+    Store({L"udp.enabled=1", L"udp.ip=127.0.0.1", L"udp.port=" + std::to_wstring(port)});
+    const wchar_t* const desktop = L"Control Panel\\Desktop";
+    for (const DWORD dpi : {96, 120, 144}) {
+        const auto at = [&](int page, int x, int y) {
+            return At(page, MulDiv(x, dpi, 96), MulDiv(y, dpi, 96));
+        };
+        RegSetKeyValueW(HKEY_CURRENT_USER, desktop, L"LogPixels", REG_DWORD, &dpi, sizeof(dpi));
+        ASSERT_TRUE(Launch());
+        const std::string datagram =
+            "<RadioInfo><Freq>1407400</Freq><RadioName>R&D FT-DX101MP</RadioName>"
+            "<Location>Trinidad & Tobago, Port of Spain, the long way round the Savannah and "
+            "back</Location></RadioInfo>";
+        const SocketHandle sender = UdpConnect("127.0.0.1", port);
+        EXPECT_TRUE(WaitUntil([&] {
+            SocketSend(sender, datagram.data(), static_cast<int>(datagram.size()));
+            return Text(at(kLivePage, 150, 46)) == L"14.074";
+        }));
+        CloseSocket(sender);
+        std::vector<HWND> lines = {at(kHostedPage, 24, 196), at(kHostedPage, 150, 78),
+                                   at(kWpPage, 24, 196), at(kUdpPage, 24, 180),
+                                   at(kHrdPage, 24, 222)};
+        for (int row = 0; row < 11; ++row)
+            lines.push_back(at(kLivePage, 150, 46 + 24 * row));
+        for (HWND line : lines) {
+            const LONG style = GetWindowLongW(line, GWL_STYLE);
+            RECT area = {};
+            GetClientRect(line, &area);
+            EXPECT_EQ(style & (SS_TYPEMASK | SS_NOPREFIX | SS_ELLIPSISMASK),
+                      SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS)
+                << dpi << " " << testing::PrintToString(Text(line));
+            EXPECT_EQ(area.bottom, MulDiv(18, dpi, 96)) << dpi;
+        }
+        // One line of the window's font fits the line's height and two do not: a wrapped value
+        // would show a clipped strip, so the single-line ellipsis is what keeps it readable.
+        HFONT font = CreateFontW(-MulDiv(12, dpi, 96), 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET,
+                                 0, 0, 0, 0, L"Segoe UI");
+        HDC screen = GetDC(nullptr);
+        HGDIOBJ old = SelectObject(screen, font);
+        TEXTMETRICW metrics = {};
+        GetTextMetricsW(screen, &metrics);
+        SelectObject(screen, old);
+        ReleaseDC(nullptr, screen);
+        DeleteObject(font);
+        EXPECT_LE(metrics.tmHeight, MulDiv(18, dpi, 96)) << dpi;
+        EXPECT_GT(2 * metrics.tmHeight, MulDiv(18, dpi, 96)) << dpi;
+        EXPECT_EQ(Text(at(kLivePage, 150, 46 + 24 * 8)), L"R&D FT-DX101MP");
+        End(app);
+    }
+    const DWORD normal = 96;
+    RegSetKeyValueW(HKEY_CURRENT_USER, desktop, L"LogPixels", REG_DWORD, &normal, sizeof(normal));
 }
 
 } // namespace

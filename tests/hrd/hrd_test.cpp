@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <thread>
 #include <tuple>
 #include <utility>
@@ -288,6 +289,37 @@ TEST_F(HrdPoller, FailedPollsReconnectAfterAPauseThatADropCutsShort) {
     EXPECT_LT(TimedStop(), 400ms);
     EXPECT_EQ(recorder.HrdTexts(), (Texts{kConnecting, kConnected, kReconnecting, kConnecting,
                                           kConnected, kReconnecting, kStopped}));
+}
+
+// A mode reply that comes after its limit would answer the next question: the poll it belongs to
+// is published with an empty mode, and the connection is given up rather than read on.
+TEST_F(HrdPoller, ALateReplyIsNeverPairedWithTheNextQuestion) {
+    HrdSimScript script;
+    script.mode = L""; // the dropdown is polled for the mode
+    script.fault = HrdSimFault::Late;
+    script.faultCommand = L"dropdown";
+    script.lateMs = 5500;
+    SetHrdSimScript(sim, script);
+    std::mutex mutex;
+    std::vector<std::wstring> published;
+    recorder.sink.snapshotChanged = [&] {
+        const StationSnapshot s = ReadStationSnapshot().snapshot;
+        std::lock_guard<std::mutex> lock(mutex);
+        published.push_back(s.freq + L"|" + s.mode);
+    };
+    StartHrdPoller();
+    ASSERT_TRUE(WaitAsked(L"dropdown", 1));
+    script.faultCommand = L""; // from now on every answer a little late
+    script.lateMs = 300;
+    SetHrdSimScript(sim, script);
+    EXPECT_TRUE(WaitUntil([&] { return Polls() >= 3; }, 20s));
+    StopHrdPoller();
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(
+        Texts(published.begin(), published.begin() + std::min<std::size_t>(published.size(), 3)),
+        (Texts{L"14.074|", L"14.074|USB", L"14.074|USB"}));
+    EXPECT_EQ(recorder.HrdTexts(),
+              (Texts{kConnecting, kConnected, kReconnecting, kConnecting, kConnected, kStopped}));
 }
 
 // A host that never answers the connect: a listener whose queue of unaccepted connections is

@@ -195,14 +195,17 @@ TEST_F(LoggerTest, LowestNumberFirstAndSilentRadiosExpireAfter90Seconds) {
     }
 }
 
-TEST_F(LoggerTest, AtMost32Radios) {
-    // The longest silent radio makes room for the 33rd.
-    Report(1, "1");
-    for (int i = 0; i < 32; ++i) {
-        fakeNow += 1000;
-        Report(20, std::to_string(1000 + i));
-        EXPECT_EQ(Radios(), (std::vector<int>{i < 31 ? 1 : 20, 20})) << i;
+TEST_F(LoggerTest, AtMost32RadiosAndTheFloodNeverPushesOutTheLowest) {
+    // Radio 1, then 2 to 33: the highest but the newest makes room; 32 and 33 come 50 s later.
+    for (int radio = 1; radio <= 33; ++radio) {
+        fakeNow += radio == 32 ? 50'000'000'000 : 1000;
+        Report(radio, std::to_string(radio));
+        EXPECT_EQ(Radios(), (radio == 1 ? std::vector<int>{1} : std::vector<int>{1, 2})) << radio;
     }
+    // 32 went for 33: once 1 to 31 have expired, only 33 is left.
+    fakeNow += 41'000'000'000;
+    Report(33, "33");
+    EXPECT_EQ(Radios(), std::vector<int>{33});
 }
 
 // The whole contest capture in receive order: adds and replaces carry the contest and the

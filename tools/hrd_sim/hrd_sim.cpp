@@ -1,6 +1,7 @@
 #include "tools/hrd_sim/hrd_sim.h"
 
 #include <chrono>
+#include <thread>
 #include <utility>
 
 #include "sources/hrd/hrd_protocol.h"
@@ -36,8 +37,15 @@ void Serve(HrdSim& sim, SocketHandle socket) {
                             command.find(script.faultCommand) != std::wstring::npos;
         if (faulty && script.fault == HrdSimFault::Silent)
             continue;
+        const auto due =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(script.lateMs);
+        while (faulty && script.fault == HrdSimFault::Late && sim.running.load() &&
+               std::chrono::steady_clock::now() < due)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         std::string reply = BuildHrdFrame(ReplyFor(script, command));
-        if (faulty) // in the same send, so that it waits before the next request goes out
+        if (faulty &&
+            script.fault == HrdSimFault::Unsolicited) // in the same send, so that it waits before
+                                                      // the next request goes out
             reply += BuildHrdFrame(L"7074000");
         if (SocketSend(socket, reply.data(), int(reply.size())) != int(reply.size()))
             return;

@@ -13,11 +13,13 @@ enum class HrdSimFault {
     None,
     Silent,      // reads the command, never answers
     Unsolicited, // answers, then sends a frame nobody asked for
+    Late,        // answers after lateMs
 };
 
 struct HrdSimScript {
     HrdSimFault fault = HrdSimFault::None;
     std::wstring faultCommand; // the fault hits the commands that contain this text
+    int lateMs = 0;
     std::wstring context = L"1";
     std::wstring radio = L"IC-7300";
     std::wstring frequency = L"14074000";
