@@ -19,6 +19,7 @@
 #include "frontend/pages.h"
 #include "frontend/workers.h"
 #include "resources/resource.h"
+#include "sources/udp/udp_listener.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/wait.h"
 #include "tools/dashboard_sink/dashboard_sink.h"
