@@ -6,12 +6,14 @@
 #include <functional>
 #include <string>
 
+#include "core/post_outcome.h"
+
 enum UdpListenerState { UdpStopped = 0, UdpListening = 1, UdpBindError = 2 };
 
 struct NotifySink {
     std::function<void()> snapshotChanged;
     std::function<void(int state, int port)> udpStatus;
-    std::function<void(int target, bool delivered)> postResult;
+    std::function<void(int target, const PostOutcome& outcome)> postResult;
     std::function<void(const std::wstring& text)> hrdStatus;
 };
 
@@ -20,5 +22,5 @@ void InstallNotifySink(const NotifySink* sink);
 
 void NotifySnapshotChanged();
 void NotifyUdpStatus(int state, int port);
-void NotifyPostResult(int target, bool delivered);
+void NotifyPostResult(int target, const PostOutcome& outcome);
 void SetHrdStatusText(const std::wstring& text);

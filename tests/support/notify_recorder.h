@@ -15,7 +15,7 @@ struct NotifyEvent {
         : kind(k), first(a), second(b), text(std::move(t)) {}
     Kind kind;
     int first;  // UDP state or target index
-    int second; // port or delivered (1/0)
+    int second; // port or post failure (PostFailure)
     std::wstring text;
 };
 
@@ -25,8 +25,8 @@ struct NotifyRecorder {
         sink.udpStatus = [this](int state, int port) {
             Record({NotifyEvent::UdpStatus, state, port});
         };
-        sink.postResult = [this](int target, bool delivered) {
-            Record({NotifyEvent::PostResult, target, delivered});
+        sink.postResult = [this](int target, const PostOutcome& outcome) {
+            Record({NotifyEvent::PostResult, target, static_cast<int>(outcome.failure)});
         };
         sink.hrdStatus = [this](const std::wstring& text) {
             Record({NotifyEvent::HrdStatus, 0, 0, text});
@@ -64,17 +64,18 @@ struct NotifyRecorder {
     std::vector<std::wstring> HrdTexts() {
         return Of<std::wstring>(NotifyEvent::HrdStatus, &NotifyEvent::text);
     }
-    std::vector<std::pair<int, bool>> PostResults() {
-        std::vector<std::pair<int, bool>> results;
+    std::vector<std::pair<int, PostFailure>> PostResults() {
+        std::vector<std::pair<int, PostFailure>> results;
         for (const NotifyEvent& event : Events())
             if (event.kind == NotifyEvent::PostResult)
-                results.emplace_back(event.first, event.second != 0);
+                results.emplace_back(event.first, static_cast<PostFailure>(event.second));
         return results;
     }
     int SnapshotChanges() {
         return int(Of<int>(NotifyEvent::SnapshotChanged, &NotifyEvent::first).size());
     }
-    template <typename T, typename Member> std::vector<T> Of(NotifyEvent::Kind kind, Member member) {
+    template <typename T, typename Member>
+    std::vector<T> Of(NotifyEvent::Kind kind, Member member) {
         std::vector<T> values;
         for (const NotifyEvent& event : Events())
             if (event.kind == kind)
