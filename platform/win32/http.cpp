@@ -110,8 +110,6 @@ HttpAnswer HttpPostForm(const std::wstring& url, const std::string& body,
     const ScopedInternet session(OpenSession());
     if (!session.Valid())
         return answer;
-    int stepMs = StepTimeoutMs(deadline);
-    WinHttpSetTimeouts(session, stepMs, stepMs, stepMs, stepMs);
 
     const ScopedInternet connection(WinHttpConnect(session, host, parts.nPort, 0));
     if (!connection.Valid()) {
@@ -131,17 +129,21 @@ HttpAnswer HttpPostForm(const std::wstring& url, const std::string& body,
 
     static const wchar_t kContentType[] = L"Content-Type: application/x-www-form-urlencoded\r\n";
     const DWORD length = static_cast<DWORD>(body.size());
-    const bool sent = WinHttpSendRequest(request, kContentType, static_cast<DWORD>(-1L),
-                                         const_cast<char*>(body.data()), length, length, 0);
-    // Waiting for the answer gets what is left of its step and of the deadline; the wait for the
-    // response's whole head has a time-out of its own (90 s by default), given the same.
-    stepMs = StepTimeoutMs(deadline);
-    DWORD responseTimeout = static_cast<DWORD>(stepMs);
-    if (sent) {
+    // Each step gets what is left of its 2 s and of the deadline; the wait for the response's whole
+    // head has a time-out of its own (90 s by default), given the same. Set before the send (Wine
+    // reads them there) and again before the wait for the answer.
+    const auto limitSteps = [&request, deadline] {
+        const int stepMs = StepTimeoutMs(deadline);
+        DWORD responseTimeout = static_cast<DWORD>(stepMs);
         WinHttpSetTimeouts(request, stepMs, stepMs, stepMs, stepMs);
         WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
                          sizeof responseTimeout);
-    }
+    };
+    limitSteps();
+    const bool sent = WinHttpSendRequest(request, kContentType, static_cast<DWORD>(-1L),
+                                         const_cast<char*>(body.data()), length, length, 0);
+    if (sent)
+        limitSteps();
     if (!sent || !WinHttpReceiveResponse(request, nullptr)) {
         answer.failure = FailureOf(GetLastError());
         return answer;
