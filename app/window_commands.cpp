@@ -217,10 +217,10 @@ void OnCommand(HWND window, int id) {
     }
 }
 
-void OnPostResult(WPARAM target, LPARAM delivered) {
+void OnPostResult(WPARAM target, LPARAM outcome) {
     HWND label = ui.pages[target != 0 ? 1 : 0].lastPostLabel;
     if (label)
-        SetWindowTextW(label, LastPostText(delivered != 0));
+        SetWindowTextW(label, LastPostText(UnpackPostOutcome(outcome)).c_str());
     UpdateTrayTip();
 }
 

@@ -28,7 +28,9 @@ void SendHrdText(const std::wstring& text) {
 const NotifySink windowSink = {
     [] { PostToMainWindow(WM_SNAPSHOT_CHANGED, 0, 0); },
     [](int state, int port) { PostToMainWindow(WM_UDP_STATUS, state, port); },
-    [](int target, bool delivered) { PostToMainWindow(WM_POST_RESULT, target, delivered); },
+    [](int target, const PostOutcome& outcome) {
+        PostToMainWindow(WM_POST_RESULT, target, PackPostOutcome(outcome));
+    },
     [](RigSource source, RigLinkState state, const std::wstring& radio) {
         SendHrdText(RigStatusText(source, state, radio));
     },

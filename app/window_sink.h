@@ -4,10 +4,27 @@
 #include <atomic>
 #include <windows.h>
 
+#include "core/post_outcome.h"
+
 constexpr UINT WM_TRAYICON = WM_APP + 1;
 constexpr UINT WM_SNAPSHOT_CHANGED = WM_APP + 10;
 constexpr UINT WM_UDP_STATUS = WM_APP + 11;
 constexpr UINT WM_POST_RESULT = WM_APP + 12;
+
+// WM_POST_RESULT carries the outcome in its lParam: the failure, the HTTP status (0 to 999) and
+// the second of the day.
+inline LPARAM PackPostOutcome(const PostOutcome& outcome) {
+    const unsigned status = outcome.httpStatus >= 0 && outcome.httpStatus < 1000
+                                ? static_cast<unsigned>(outcome.httpStatus)
+                                : 0;
+    return static_cast<LPARAM>(static_cast<unsigned>(outcome.failure) | status << 4 |
+                               static_cast<unsigned>(outcome.secondOfDay) << 14);
+}
+inline PostOutcome UnpackPostOutcome(LPARAM packed) {
+    const auto bits = static_cast<unsigned>(packed);
+    return {static_cast<PostFailure>(bits & 0xF), static_cast<int>(bits >> 4 & 0x3FF),
+            static_cast<int>(bits >> 14)};
+}
 
 // Null until WM_CREATE; workers post to it only while it is set.
 extern std::atomic<HWND> mainWindow;

@@ -68,7 +68,8 @@ int main() {
         if (!sink.Start(dashboard.options))
             return 1;
         const auto start = Clock::now();
-        const bool delivered = PostStationUpdate(StationSnapshot(), sink.BaseUrl(), L"id", L"k");
+        const bool delivered =
+            PostStationUpdate(StationSnapshot(), sink.BaseUrl(), L"id", L"k").Delivered();
         std::printf("%s_ms %.0f\n%s_delivered %d\n", dashboard.key, MillisecondsSince(start),
                     dashboard.key, delivered ? 1 : 0);
     }

@@ -39,10 +39,10 @@ void OnUdpStatus(int state, int port) {
     sinkState.udpReported.notify_all();
 }
 
-void OnPostResult(int target, bool delivered) {
+void OnPostResult(int target, const PostOutcome& outcome) {
     if (target < 0 || target > 1)
         return;
-    PrintStatus(target == 0 ? kHostedPage : kWpPage, LastPostText(delivered));
+    PrintStatus(target == 0 ? kHostedPage : kWpPage, LastPostText(outcome));
 }
 
 void OnRigStatus(RigSource source, RigLinkState state, const std::wstring& radio) {

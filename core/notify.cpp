@@ -26,8 +26,8 @@ void NotifyUdpStatus(int state, int port) {
     Tell(&NotifySink::udpStatus, state, port);
 }
 
-void NotifyPostResult(int target, bool delivered) {
-    Tell(&NotifySink::postResult, target, delivered);
+void NotifyPostResult(int target, const PostOutcome& outcome) {
+    Tell(&NotifySink::postResult, target, outcome);
 }
 
 void NotifyRigStatus(RigSource source, RigLinkState state, const std::wstring& radio) {

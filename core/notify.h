@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+#include "core/post_outcome.h"
+
 // Which rig-control source a rig status comes from, and the state of its link.
 enum class RigSource { Hrd };
 enum class RigLinkState { Connecting, Connected, NotReachable, Reconnecting, Stopped };
@@ -13,7 +15,7 @@ enum class RigLinkState { Connecting, Connected, NotReachable, Reconnecting, Sto
 struct NotifySink {
     std::function<void()> snapshotChanged;
     std::function<void(int state, int port)> udpStatus; // state: the listener's UdpListenerState
-    std::function<void(int target, bool delivered)> postResult;
+    std::function<void(int target, const PostOutcome& outcome)> postResult;
     // `radio` names the connected radio (Connected only).
     std::function<void(RigSource source, RigLinkState state, const std::wstring& radio)> rigStatus;
 };
@@ -23,5 +25,5 @@ void InstallNotifySink(const NotifySink* sink);
 
 void NotifySnapshotChanged();
 void NotifyUdpStatus(int state, int port);
-void NotifyPostResult(int target, bool delivered);
+void NotifyPostResult(int target, const PostOutcome& outcome);
 void NotifyRigStatus(RigSource source, RigLinkState state, const std::wstring& radio = {});

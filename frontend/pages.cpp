@@ -4,6 +4,46 @@
 
 #include "sources/udp/udp_listener.h"
 
+namespace {
+
+// In the order of PostFailure; an HTTP status is followed by its number.
+constexpr const wchar_t* kPostFailureTexts[] = {
+    L"",
+    L"",
+    L"HTTP ",
+    L"no answer",
+    L"name not found",
+    L"connection refused",
+    L"certificate not trusted",
+    L"redirected elsewhere",
+    L"too many redirects",
+};
+
+} // namespace
+
+std::wstring PostFailureText(const PostOutcome& outcome) {
+    std::wstring text = kPostFailureTexts[static_cast<int>(outcome.failure)];
+    if (outcome.failure == PostFailure::HttpStatus)
+        text += std::to_wstring(outcome.httpStatus);
+    return text;
+}
+
+std::wstring LastPostText(const PostOutcome& outcome) {
+    std::wstring text = outcome.Delivered() ? kLastPostOkText : kLastPostFailedText;
+    text += L" \u2014 ";
+    for (const int part : {outcome.secondOfDay / 3600 % 24, outcome.secondOfDay / 60 % 60,
+                           outcome.secondOfDay % 60}) {
+        if (text.back() != L' ')
+            text += L':';
+        text += static_cast<wchar_t>(L'0' + part / 10);
+        text += static_cast<wchar_t>(L'0' + part % 10);
+    }
+    const std::wstring reason = PostFailureText(outcome);
+    if (!reason.empty())
+        text += L" \u2014 " + reason;
+    return text;
+}
+
 std::wstring UdpStatusText(int state, const std::wstring& addressText, int port) {
     const std::wstring portText = std::to_wstring(port);
     if (state == UdpBindError)
@@ -33,8 +73,7 @@ std::wstring RigStatusText(RigSource, RigLinkState state, const std::wstring& ra
 namespace {
 
 bool TellsOfAProblem(const std::wstring& text) {
-    const std::wstring failed = LastPostText(false);
-    return text.compare(0, failed.size(), failed) == 0 ||
+    return text.compare(0, wcslen(kLastPostFailedText), kLastPostFailedText) == 0 ||
            text.compare(0, wcslen(kUdpBindErrorText), kUdpBindErrorText) == 0 ||
            text == RigStatusText(RigSource::Hrd, RigLinkState::NotReachable, std::wstring());
 }

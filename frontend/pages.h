@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/notify.h"
+#include "core/post_outcome.h"
 #include "core/station_snapshot.h"
 
 enum FrontEndPage { kHostedPage, kWpPage, kUdpPage, kHrdPage, kLivePage, kAppPage, kPageCount };
@@ -37,9 +38,14 @@ inline constexpr const wchar_t* kStoppedText = L"Stopped";
 inline constexpr const wchar_t* kTestModeText = L"Test mode ON \u2014 ignoring UDP";
 inline constexpr const wchar_t* kNoPostYetText = L"Last post: -";
 
-inline const wchar_t* LastPostText(bool delivered) {
-    return delivered ? L"Last post: OK" : L"Last post: FAILED";
-}
+// "Last post: OK — 14:03:27", or "Last post: FAILED — 14:03:27 — HTTP 401" (the reason, when there
+// is one, after the local time the attempt began).
+inline constexpr const wchar_t* kLastPostOkText = L"Last post: OK";
+inline constexpr const wchar_t* kLastPostFailedText = L"Last post: FAILED";
+std::wstring LastPostText(const PostOutcome& outcome);
+// Why a post failed, for a line of its own: "HTTP 401", "no answer", ...; empty when it was
+// delivered or not sent at all.
+std::wstring PostFailureText(const PostOutcome& outcome);
 
 // The HRD line while the poller has nothing of its own to say.
 inline const wchar_t* HrdEnabledText(bool enabled) {

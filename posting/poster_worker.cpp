@@ -3,6 +3,7 @@
 #include "core/notify.h"
 #include "core/settings.h"
 #include "core/worker.h"
+#include "platform/clock.h"
 #include "posting/post_client.h"
 
 namespace {
@@ -32,7 +33,7 @@ void PosterWorker() {
             if (!posterRunning.load())
                 return;
         }
-        RunPosterPass(state, ReadStationSnapshot());
+        RunPosterPass(state, ReadStationSnapshot(), &posterRunning);
     }
 }
 
@@ -50,10 +51,13 @@ PosterState NewPosterState() {
     return state;
 }
 
-void RunPosterPass(PosterState& state, const SnapshotRead& read) {
+void RunPosterPass(PosterState& state, const SnapshotRead& read,
+                   const std::atomic<bool>* keepGoing) {
     if (read.version == 0)
         return; // no source has written yet
-    for (int index = 0; index < 2; ++index) {
+    // A stop cuts a post short and skips what is left of the pass, so that it is prompt.
+    const auto stopping = [keepGoing] { return keepGoing && !keepGoing->load(); };
+    for (int index = 0; index < 2 && !stopping(); ++index) {
         DashboardTarget target;
         {
             // Copied afresh on every look, so a Save takes effect without a restart.
@@ -74,13 +78,17 @@ void RunPosterPass(PosterState& state, const SnapshotRead& read) {
             (!newCall && since < std::chrono::seconds(target.intervalSeconds)))
             continue; // looked at again on every pass until the floor or interval has passed
 
-        const bool delivered =
-            posterTransport.load()(read.snapshot, target.url, target.dashboardId, target.apiKey);
+        const int startedAt = LocalSecondOfDay();
+        PostOutcome outcome = posterTransport.load()(read.snapshot, target.url, target.dashboardId,
+                                                     target.apiKey, keepGoing);
+        outcome.secondOfDay = startedAt;
         // A failure counts as an attempt like any other: no retry before the next decision.
         last.lastPostTime = posterClock.load()();
         last.lastVersion = read.version;
         last.lastCall = read.snapshot.call;
-        NotifyPostResult(index, delivered);
+        // A post the stop cut short says nothing about the dashboard.
+        if (!stopping() || outcome.failure != PostFailure::NoAnswer)
+            NotifyPostResult(index, outcome);
     }
 }
 

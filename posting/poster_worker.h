@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "core/post_outcome.h"
 #include "core/station_snapshot.h"
 
 // Starts the worker unless it runs; stops and joins it (never from the worker itself). Both are
@@ -39,13 +40,16 @@ PosterState NewPosterState();
 
 // One look at both dashboards with one snapshot copy: for each enabled target that has not seen
 // this version, posts when the call is new or the interval has passed (and in either case the last
-// post is at least a second old), records the attempt and reports its result.
-void RunPosterPass(PosterState& state, const SnapshotRead& read);
+// post is at least a second old), records the attempt and reports its outcome. Once `keepGoing`
+// (when given) is false it posts no more, and a post cut short is not reported.
+void RunPosterPass(PosterState& state, const SnapshotRead& read,
+                   const std::atomic<bool>* keepGoing = nullptr);
 
 // Seams for the tests: how a post goes out and what time it is. Change them only while the
 // poster is stopped. Defaults: PostStationUpdate and the steady clock.
-using PostTransport = bool (*)(const StationSnapshot& snapshot, const std::wstring& baseUrl,
-                               const std::wstring& dashboardId, const std::wstring& apiKey);
+using PostTransport = PostOutcome (*)(const StationSnapshot& snapshot, const std::wstring& baseUrl,
+                                      const std::wstring& dashboardId, const std::wstring& apiKey,
+                                      const std::atomic<bool>* keepGoing);
 using PosterClock = std::chrono::steady_clock::time_point (*)();
 extern std::atomic<PostTransport> posterTransport;
 extern std::atomic<PosterClock> posterClock;

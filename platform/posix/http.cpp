@@ -14,6 +14,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr auto kStep = std::chrono::milliseconds(kHttpStepTimeoutMs);
+// How often the loop below looks at the clock and for a stop while curl waits.
+constexpr int kLookEveryMs = 50;
 // Backstops in case the step checks below come late: lookup, connect and TLS; all five steps.
 constexpr long kConnectBackstopMs = 3 * kHttpStepTimeoutMs + 500;
 constexpr long kWholeExchangeMs = 5 * kHttpStepTimeoutMs + 500;
@@ -44,8 +46,9 @@ struct Exchange {
 
     // Each step gets its own time, as WinHTTP's time-outs give it on Windows; curl's own connect
     // time-out would share one between lookup, connect and TLS.
-    bool StepOverdue(Clock::time_point now, curl_off_t up) {
-        curl_off_t lookup = 0, connect = 0, tls = 0;
+    bool StepOverdue(Clock::time_point now) {
+        curl_off_t lookup = 0, connect = 0, tls = 0, up = 0;
+        curl_easy_getinfo(curl, CURLINFO_SIZE_UPLOAD_T, &up);
         curl_easy_getinfo(curl, CURLINFO_NAMELOOKUP_TIME_T, &lookup);
         curl_easy_getinfo(curl, CURLINFO_CONNECT_TIME_T, &connect);
         curl_easy_getinfo(curl, CURLINFO_APPCONNECT_TIME_T, &tls);
@@ -94,7 +97,7 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
         exchange.location.clear(); // a new response begins
     } else if (StartsWithNoCase(data, length, "location:")) {
         std::string value(data + 9, length - 9);
-        const auto first = value.find_first_not_of(" \t");
+        const auto first = value.find_first_not_of(" \t\r\n");
         const auto last = value.find_last_not_of(" \t\r\n");
         exchange.location =
             first == std::string::npos ? std::string() : value.substr(first, last - first + 1);
@@ -111,8 +114,52 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
     return 0; // stop here: everything needed has arrived
 }
 
-int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t up) {
-    return static_cast<Exchange*>(user)->StepOverdue(Clock::now(), up) ? 1 : 0;
+// What curl's verdict means to the user; our own give-ups (a step, the deadline, a stop) are no
+// answer.
+HttpFailure FailureOf(CURLcode result) {
+    switch (result) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return HttpFailure::NameNotFound;
+    case CURLE_COULDNT_CONNECT:
+        return HttpFailure::Refused;
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+        return HttpFailure::Certificate;
+    default:
+        return HttpFailure::NoAnswer;
+    }
+}
+
+// Runs the exchange until curl is done or we give up. The multi interface lets us look at the
+// clock and the stop flag while curl waits, even in a name lookup that never returns; with
+// CURLOPT_QUICK_EXIT the lookup's thread is then left to end by itself instead of being joined.
+CURLcode Perform(Exchange& exchange, Clock::time_point deadline,
+                 const std::atomic<bool>* keepGoing) {
+    CURLM* multi = curl_multi_init();
+    if (!multi)
+        return CURLE_OUT_OF_MEMORY;
+    CURLcode result = CURLE_OPERATION_TIMEDOUT;
+    curl_multi_add_handle(multi, exchange.curl);
+    for (;;) {
+        int running = 0;
+        if (curl_multi_perform(multi, &running) != CURLM_OK)
+            break;
+        if (!running) {
+            int left = 0;
+            if (const CURLMsg* message = curl_multi_info_read(multi, &left))
+                if (message->msg == CURLMSG_DONE)
+                    result = message->data.result;
+            break;
+        }
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline || (keepGoing && !keepGoing->load()) || exchange.StepOverdue(now))
+            break;
+        curl_multi_poll(multi, nullptr, 0, kLookEveryMs, nullptr);
+    }
+    curl_multi_remove_handle(multi, exchange.curl);
+    curl_multi_cleanup(multi);
+    return result;
 }
 
 std::size_t DiscardBody(char*, std::size_t size, std::size_t count, void*) {
@@ -177,11 +224,16 @@ void SetHttpTrustedCertificates(const std::string& pem) {
     trustedPem = pem;
 }
 
-HttpAnswer HttpPostForm(const std::wstring& url, const std::string& body) {
+HttpAnswer HttpPostForm(const std::wstring& url, const std::string& body,
+                        Clock::time_point deadline, const std::atomic<bool>* keepGoing) {
     HttpAnswer answer;
     Exchange exchange;
     std::string preparedUrl;
-    if (!PrepareUrl(url, preparedUrl, exchange.secure) || !CurlReady())
+    if (!PrepareUrl(url, preparedUrl, exchange.secure)) {
+        answer.failure = HttpFailure::BadUrl;
+        return answer;
+    }
+    if (!CurlReady())
         return answer;
     CURL* curl = curl_easy_init();
     if (!curl)
@@ -203,6 +255,7 @@ HttpAnswer HttpPostForm(const std::wstring& url, const std::string& body) {
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_QUICK_EXIT, 1L);
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
     // A proxy's "200 Connection established" is no answer of the dashboard's.
     curl_easy_setopt(curl, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
@@ -213,9 +266,6 @@ HttpAnswer HttpPostForm(const std::wstring& url, const std::string& body) {
     curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, exchange.bodySize);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, kConnectBackstopMs);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, kWholeExchangeMs);
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &exchange);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!pem.empty()) {
@@ -228,12 +278,17 @@ HttpAnswer HttpPostForm(const std::wstring& url, const std::string& body) {
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, &exchange);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, DiscardBody);
 
-    curl_easy_perform(curl); // ends in a write error on purpose once the headers are in
+    // Ends in a write error on purpose once the headers are in.
+    const CURLcode result = Perform(exchange, deadline, keepGoing);
 
     curl_easy_cleanup(curl);
     curl_slist_free_all(headers);
     answer.status = exchange.status;
-    if (answer.status != 0)
+    if (answer.status != 0) {
         answer.location = Utf8ToWide(exchange.location);
+        answer.failure = HttpFailure::None;
+    } else {
+        answer.failure = FailureOf(result);
+    }
     return answer;
 }

@@ -9,6 +9,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <regex>
 #include <thread>
 
 #include "app/lifecycle.h"
@@ -308,6 +309,12 @@ class Shell : public testing::Test {
         EXPECT_TRUE(WaitUntil([&] { return Text(control) == text; }, limit))
             << testing::PrintToString(Text(control)) << ", not " << testing::PrintToString(text);
     }
+    void ShowsLike(HWND control, const std::wstring& pattern, std::chrono::milliseconds limit) {
+        const std::wregex expected(pattern);
+        EXPECT_TRUE(WaitUntil([&] { return std::regex_match(Text(control), expected); }, limit))
+            << testing::PrintToString(Text(control)) << ", not like "
+            << testing::PrintToString(pattern);
+    }
     // Answers the message box; its text into `said` when given.
     bool Answer(const wchar_t* title, int button, std::wstring* said = nullptr) {
         HWND box = nullptr;
@@ -390,8 +397,11 @@ TEST_F(Shell, SaveWritesEveryBoxAndRestartsTheSources) {
 }
 
 TEST_F(Shell, SourcesAndPostsReportOnTheirPagesAndKeysShowOnlyTheirOwn) {
-    DashboardSink sink;
-    ASSERT_TRUE(sink.Start(SinkOptions()));
+    DashboardSink sink; // refuses the first post, takes the others
+    SinkOptions refusesFirst;
+    refusesFirst.status = 401;
+    refusesFirst.thenStatus = 200;
+    ASSERT_TRUE(sink.Start(refusesFirst));
     const int port = FreePort(PortKind::Udp);
     // The hosted dashboard has no ID, so each of its attempts fails, and sends nothing.
     Store({L"udp.enabled=1", L"udp.ip=127.0.0.1", L"udp.port=" + std::to_wstring(port),
@@ -411,11 +421,13 @@ TEST_F(Shell, SourcesAndPostsReportOnTheirPagesAndKeysShowOnlyTheirOwn) {
         L"3.522", L"80m", L"CW", L"Is searching", L"-", L"-", L"W1ABC", L"W1ABC", L"-", L"-", L"-"};
     for (int row = 0; row < 11; ++row)
         Shows(At(kLivePage, 150, 46 + 24 * row), live[row]);
-    Shows(At(kWpPage, 24, 196), L"Last post: OK", 20s);
-    Shows(At(kHostedPage, 24, 196), L"Last post: FAILED", 20s);
+    const std::wstring at = L" \u2014 [0-2][0-9]:[0-5][0-9]:[0-5][0-9]"; // the attempt's time
+    ShowsLike(At(kWpPage, 24, 196), L"Last post: FAILED" + at + L" \u2014 HTTP 401", 20s);
+    ShowsLike(At(kHostedPage, 24, 196), L"Last post: FAILED" + at, 20s);
 
     Toggle(IDC_TEST_MODE);
     EXPECT_EQ(Text(line), testing);
+    ShowsLike(At(kWpPage, 24, 196), L"Last post: OK" + at, 20s); // test mode's data
     ASSERT_TRUE(Save()); // the restarted listener's reports leave the demo's line alone
     EXPECT_FALSE(WaitUntil([&] { return Text(line) != testing; }, 1s)) << Text(line);
     Put(IDC_UDP_IP, L"0.0.0.0"); // typed, not saved: the line still names what is bound

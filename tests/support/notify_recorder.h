@@ -16,7 +16,7 @@ struct NotifyEvent {
         : kind(k), first(a), second(b), text(std::move(t)) {}
     Kind kind;
     int first;  // UDP state or target index
-    int second; // port or delivered (1/0)
+    int second; // port or post failure (PostFailure)
     std::wstring text;
 };
 
@@ -26,8 +26,8 @@ struct NotifyRecorder {
         sink.udpStatus = [this](int state, int port) {
             Record({NotifyEvent::UdpStatus, state, port});
         };
-        sink.postResult = [this](int target, bool delivered) {
-            Record({NotifyEvent::PostResult, target, delivered});
+        sink.postResult = [this](int target, const PostOutcome& outcome) {
+            Record({NotifyEvent::PostResult, target, static_cast<int>(outcome.failure)});
         };
         // As the front ends show it.
         sink.rigStatus = [this](RigSource source, RigLinkState state, const std::wstring& radio) {
@@ -66,11 +66,11 @@ struct NotifyRecorder {
     std::vector<std::wstring> HrdTexts() {
         return Of<std::wstring>(NotifyEvent::HrdStatus, &NotifyEvent::text);
     }
-    std::vector<std::pair<int, bool>> PostResults() {
-        std::vector<std::pair<int, bool>> results;
+    std::vector<std::pair<int, PostFailure>> PostResults() {
+        std::vector<std::pair<int, PostFailure>> results;
         for (const NotifyEvent& event : Events())
             if (event.kind == NotifyEvent::PostResult)
-                results.emplace_back(event.first, event.second != 0);
+                results.emplace_back(event.first, static_cast<PostFailure>(event.second));
         return results;
     }
     int SnapshotChanges() {

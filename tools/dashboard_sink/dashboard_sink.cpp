@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "platform/text.h"
+
 #ifdef CORVANE_SINK_TLS
 #include <httplib.h>
 #endif
@@ -57,7 +59,8 @@ void Serve(DashboardSink& sink, SocketHandle socket) {
     if (!ReadRequest(socket, request))
         return;
     Record(sink, request);
-    const std::string answer = "HTTP/1.1 " + std::to_string(o.status) +
+    const int status = o.thenStatus && sink.Requests().size() > 1 ? o.thenStatus : o.status;
+    const std::string answer = "HTTP/1.1 " + std::to_string(status) +
                                " Sink\r\nLocation: " + o.location +
                                "\r\nContent-Length: 2\r\n\r\nok";
     if (Stopping(sink, o.delayMs) || !sendAll(o.raw.empty() && o.status ? answer : o.raw))
@@ -99,7 +102,7 @@ bool DashboardSink::Start(const SinkOptions& startOptions, int wantedPort, bool 
         return true;
     }
 #endif
-    if (tls || (listener = TcpListen("127.0.0.1", wantedPort)) == kInvalidSocket)
+    if (tls || (listener = TcpListen(options.address, wantedPort)) == kInvalidSocket)
         return false;
     port = LocalPort(listener);
     thread = std::thread([this] {
@@ -127,7 +130,7 @@ void DashboardSink::Stop() {
         tlsServer->stop();
     else
 #endif
-        CloseSocket(TcpConnect("127.0.0.1", port, 1000)); // wakes the accept on every platform
+        CloseSocket(TcpConnect(options.address, port, 1000)); // wakes the accept anywhere
     thread.join();
     tlsServer.reset();
     CloseSocket(listener);
@@ -135,7 +138,8 @@ void DashboardSink::Stop() {
 }
 
 std::wstring DashboardSink::BaseUrl() const {
-    return (tlsServer ? L"https://127.0.0.1:" : L"http://127.0.0.1:") + std::to_wstring(port);
+    return (tlsServer ? L"https://" : L"http://") + Utf8ToWide(options.address) + L":" +
+           std::to_wstring(port);
 }
 
 std::vector<SinkRequest> DashboardSink::Requests() {

@@ -34,16 +34,18 @@ struct SinkOptions {
     bool reset = false; // closes with the request unread, so that the stack sends a reset
     std::string location = "/moved";                     // sent with every answer
     std::function<void(const SinkRequest&)> onRequest{}; // before recording, on the sink's thread
+    int thenStatus = 0;                // from the second request on, this status (0: the same)
+    std::string address = "127.0.0.1"; // where it listens (plain HTTP)
 };
 
 struct DashboardSink {
     ~DashboardSink() { Stop(); }
-    // Listens on 127.0.0.1 (port 0: a free one) and serves one connection at a time. With `tls`
-    // (POSIX only, always on a free port) it speaks HTTPS with a certificate for 127.0.0.1 from
-    // the test CA, whose own certificate is CORVANE_TEST_PKI "/ca.pem".
+    // Listens on the options' address (port 0: a free one) and serves one connection at a time.
+    // With `tls` (POSIX only, always on a free port) it speaks HTTPS with a certificate for
+    // 127.0.0.1 from the test CA, whose own certificate is CORVANE_TEST_PKI "/ca.pem".
     bool Start(const SinkOptions& options, int port = 0, bool tls = false);
     void Stop();
-    std::wstring BaseUrl() const; // http(s)://127.0.0.1:port
+    std::wstring BaseUrl() const; // http(s)://address:port
     std::vector<SinkRequest> Requests();
     bool WaitForRequests(std::size_t count, std::chrono::milliseconds limit);
 
