@@ -12,7 +12,6 @@
 #include "frontend/pages.h"
 #include "frontend/workers.h"
 #include "resources/resource.h"
-#include "sources/hrd/hrd_poller.h"
 #include "sources/udp/test_mode.h"
 #include "sources/udp/udp_listener.h"
 
@@ -115,34 +114,15 @@ std::vector<CorrectedValue> CorrectedValues(const SettingsForm& typed) {
 }
 
 void OnSave(HWND window) {
-    const bool hrdWasRunning = hrdRunning.load();
-    const bool udpWasRunning = udpRunning.load();
+    const RunningSources before = SourcesRunning();
     const SettingsForm typed = ApplySettingsFromControls();
     ShowStoredValues(); // what was stored, and so what is used
-
-    if (settings.udpEnabled) {
-        if (!udpWasRunning) {
-            SetUdpLine(kStartingText);
-            StartUdpListenerFromPage();
-        } else {
-            // A changed address or port only takes effect in a new listener.
-            StopUdpListener();
-            StartUdpListenerFromPage();
-        }
-    } else if (udpWasRunning) {
-        StopUdpListener();
-    }
-
-    if (settings.hrdEnabled) {
-        if (!hrdWasRunning)
-            StartHrdPoller();
-        else
-            DropHrdConnection(); // it reconnects with the new settings
-    } else {
-        if (hrdWasRunning)
-            StopHrdPoller();
+    if (settings.udpEnabled && !before.udp)
+        SetUdpLine(kStartingText);
+    KeepListenAddress();
+    RestartSourcesAfterApply(before, ui.udpListenAddress, ui.udpListenPort);
+    if (!settings.hrdEnabled)
         SetWindowTextW(hrdStatusLabel.load(), HrdEnabledText(false));
-    }
 
     MessageBoxW(window, SettingsSavedText(CorrectedValues(typed)).c_str(), L"Corvane",
                 MB_OK | MB_ICONINFORMATION);

@@ -2,10 +2,13 @@
 
 #include <cerrno>
 #include <condition_variable>
+#include <csignal>
 #include <ctime>
 #include <deque>
 #include <mutex>
+#include <new>
 #include <poll.h>
+#include <pthread.h>
 #include <thread>
 #include <unistd.h>
 
@@ -17,6 +20,7 @@ namespace {
 // state is worth keeping.
 constexpr std::size_t kMaxQueuedLines = 100;
 constexpr std::size_t kMaxQueuedBytes = 1024 * 1024;
+constexpr std::chrono::seconds kLiveLineSpacing{1};
 
 struct OutputQueue {
     std::mutex mutex;
@@ -24,8 +28,13 @@ struct OutputQueue {
     std::deque<std::string> lines; // each stamped and with its line end
     std::size_t bytes = 0;
     unsigned long long dropped = 0;
-    bool writing = false; // the writer holds a line it has not written yet
-    bool writerStarted = false;
+    // The newest live line not written yet, and when the one before it went out.
+    std::string liveLine;
+    bool livePending = false;
+    std::chrono::steady_clock::time_point liveWritten;
+    bool flushing = false; // the live line goes out at once
+    bool writing = false;  // the writer holds a line it has not written yet
+    bool writerRunning = false;
 };
 
 // Never destroyed: at exit the writer may still sit in a write that cannot finish, and must not
@@ -44,7 +53,7 @@ std::string Stamped(const std::string& text) {
     return std::string(stamp) + "  " + text + "\n";
 }
 
-// Blocks for as long as the output does; only the writer thread ever waits here.
+// Blocks for as long as the output does; only the writer thread waits here once it runs.
 void WriteOut(const std::string& text) {
     std::size_t done = 0;
     while (done < text.size()) {
@@ -55,28 +64,58 @@ void WriteOut(const std::string& text) {
             pollfd ready{STDOUT_FILENO, POLLOUT, 0}; // someone made it non-blocking
             ::poll(&ready, 1, -1);
         } else if (n == 0 || errno != EINTR) {
-            return; // closed or gone (SIGPIPE is ignored): the lines are lost
+            return; // closed, gone (SIGPIPE is ignored) or full (SIGXFSZ is): the lines are lost
         }
     }
+}
+
+bool LiveLineDue(const OutputQueue& queue) {
+    return queue.livePending && (queue.flushing || std::chrono::steady_clock::now() >=
+                                                       queue.liveWritten + kLiveLineSpacing);
+}
+
+// The next text to write, taken off the queue: the oldest line (after a note of what was
+// dropped), else the live line once it is due.
+std::string TakeNext(OutputQueue& queue) {
+    if (queue.lines.empty()) {
+        queue.livePending = false;
+        queue.liveWritten = std::chrono::steady_clock::now();
+        return std::move(queue.liveLine);
+    }
+    std::string text;
+    if (queue.dropped > 0) {
+        text = Stamped("(" + std::to_string(queue.dropped) + " status line" +
+                       (queue.dropped == 1 ? "" : "s") + " dropped while the output was blocked)");
+        queue.dropped = 0;
+    }
+    // One line at a time, so that while the output is stuck no more than the queue's bound waits
+    // besides the line in hand.
+    text += queue.lines.front();
+    queue.bytes -= queue.lines.front().size();
+    queue.lines.pop_front();
+    return text;
 }
 
 void Writer() {
     OutputQueue& queue = Queue();
     std::unique_lock<std::mutex> lock(queue.mutex);
     for (;;) {
-        queue.changed.wait(lock, [&] { return !queue.lines.empty(); });
-        std::string text;
-        if (queue.dropped > 0) {
-            text =
-                Stamped("(" + std::to_string(queue.dropped) + " status line" +
-                        (queue.dropped == 1 ? "" : "s") + " dropped while the output was blocked)");
-            queue.dropped = 0;
+        if (queue.lines.empty() && !LiveLineDue(queue)) {
+            // Looked at again after every wake-up: a live line handed over meanwhile sets a
+            // deadline that the untimed wait would not keep.
+            if (queue.livePending)
+                queue.changed.wait_until(lock, queue.liveWritten + kLiveLineSpacing);
+            else
+                queue.changed.wait(lock);
+            continue;
         }
-        // One line at a time, so that while the output is stuck no more than the queue's bound
-        // waits besides the line in hand.
-        text += queue.lines.front();
-        queue.bytes -= queue.lines.front().size();
-        queue.lines.pop_front();
+        std::string text;
+        try {
+            text = TakeNext(queue);
+        } catch (const std::bad_alloc&) {
+            ++queue.dropped; // the line is gone; the note may have memory later
+            continue;
+        }
         queue.writing = true;
         lock.unlock();
         WriteOut(text);
@@ -86,7 +125,48 @@ void Writer() {
     }
 }
 
+void Enqueue(std::string line) {
+    OutputQueue& queue = Queue();
+    {
+        std::lock_guard<std::mutex> lock(queue.mutex);
+        if (queue.writerRunning) {
+            queue.bytes += line.size();
+            queue.lines.push_back(std::move(line));
+            while (queue.lines.size() > 1 &&
+                   (queue.lines.size() > kMaxQueuedLines || queue.bytes > kMaxQueuedBytes)) {
+                queue.bytes -= queue.lines.front().size();
+                queue.lines.pop_front();
+                ++queue.dropped;
+            }
+            line.clear();
+        }
+    }
+    if (line.empty())
+        queue.changed.notify_all();
+    else
+        WriteOut(line); // no writer: before it starts, or when it could not
+}
+
 } // namespace
+
+bool StartOutput() {
+    OutputQueue& queue = Queue();
+    std::lock_guard<std::mutex> lock(queue.mutex);
+    if (queue.writerRunning)
+        return true;
+    // The writer takes no signal, so the stop signals only ever reach main's wait.
+    sigset_t all, before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &before);
+    try {
+        // Detached: a stuck output must never keep the process from ending.
+        std::thread(Writer).detach();
+        queue.writerRunning = true;
+    } catch (...) {
+    }
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    return queue.writerRunning;
+}
 
 std::string PrintableText(const std::wstring& text) {
     std::wstring clean = text;
@@ -99,34 +179,35 @@ std::string PrintableText(const std::wstring& text) {
 }
 
 void PrintLine(const std::string& text) {
-    std::string line = Stamped(text);
-    OutputQueue& queue = Queue();
-    {
-        std::lock_guard<std::mutex> lock(queue.mutex);
-        if (!queue.writerStarted) {
-            queue.writerStarted = true;
-            // Detached: a stuck output must never keep the process from ending.
-            std::thread(Writer).detach();
-        }
-        queue.bytes += line.size();
-        queue.lines.push_back(std::move(line));
-        while (queue.lines.size() > 1 &&
-               (queue.lines.size() > kMaxQueuedLines || queue.bytes > kMaxQueuedBytes)) {
-            queue.bytes -= queue.lines.front().size();
-            queue.lines.pop_front();
-            ++queue.dropped;
-        }
-    }
-    Queue().changed.notify_all();
+    Enqueue(Stamped(text));
 }
 
 void PrintStatus(FrontEndPage page, const std::wstring& text) {
     PrintLine(PrintableText(kPageNames[page]) + ": " + PrintableText(text));
 }
 
+void PrintLiveStatus(const std::wstring& text) {
+    std::string line = Stamped(PrintableText(kPageNames[kLivePage]) + ": " + PrintableText(text));
+    OutputQueue& queue = Queue();
+    {
+        std::lock_guard<std::mutex> lock(queue.mutex);
+        if (queue.writerRunning) {
+            queue.liveLine = std::move(line);
+            queue.livePending = true;
+            line.clear();
+        }
+    }
+    if (line.empty())
+        queue.changed.notify_all();
+    else
+        WriteOut(line);
+}
+
 bool FlushOutput(std::chrono::milliseconds limit) {
     OutputQueue& queue = Queue();
     std::unique_lock<std::mutex> lock(queue.mutex);
-    return queue.changed.wait_for(lock, limit,
-                                  [&] { return queue.lines.empty() && !queue.writing; });
+    queue.flushing = true;
+    queue.changed.notify_all();
+    return queue.changed.wait_for(
+        lock, limit, [&] { return queue.lines.empty() && !queue.livePending && !queue.writing; });
 }

@@ -5,8 +5,16 @@
 enum class InstanceLock {
     Taken,         // this process holds the lock
     HeldElsewhere, // another process holds it
-    Unavailable,   // the lock file cannot be made; run without one
+    Refused,       // the lock file cannot be opened or locked: see the reason
 };
 
-// `otherProcess` gets the holder's process id when it left one (0 otherwise).
-InstanceLock LockDataFolder(const std::wstring& folder, long& otherProcess);
+struct InstanceLockResult {
+    InstanceLock state = InstanceLock::Refused;
+    long otherProcess = 0; // the holder's process id when it left one
+    std::string reason;    // why a lock was refused, in a few words
+};
+
+// The lock file's path in the folder.
+std::string LockFilePath(const std::wstring& folder);
+
+InstanceLockResult LockDataFolder(const std::wstring& folder);

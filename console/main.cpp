@@ -1,8 +1,10 @@
 // Corvane without a window: the same core and settings, its status texts printed on standard
-// output, running until SIGINT or SIGTERM.
+// output, running until SIGINT or SIGTERM; SIGHUP reloads the settings.
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <pthread.h>
@@ -15,6 +17,7 @@
 #include "console/options.h"
 #include "console/status_sink.h"
 #include "core/settings.h"
+#include "core/worker.h"
 #include "frontend/pages.h"
 #include "frontend/workers.h"
 #include "platform/files.h"
@@ -27,6 +30,8 @@ namespace {
 
 // How long the last lines may take to go out at exit before they are given up.
 constexpr std::chrono::milliseconds kOutputGrace{1000};
+
+std::atomic<bool> workerFailed{false};
 
 bool IsFolder(const std::wstring& path) {
     struct stat info {};
@@ -45,10 +50,6 @@ std::string AbsolutePath(const std::string& path) {
     return text;
 }
 
-void Warn(const std::string& what, const std::wstring& path) {
-    PrintLine("Warning: " + what + " " + PrintableText(path) + "; running on the defaults");
-}
-
 // Whoever started us may have closed standard input, output or error; the first files opened
 // would then take their numbers, and the status lines would go into the lock file. /dev/null
 // fills the gaps first. False when even that cannot be opened.
@@ -63,11 +64,165 @@ bool FillStandardDescriptors() {
     return true;
 }
 
-int WaitForStopSignal(const sigset_t& stopSignals) {
+// Signals that have nothing to tell us must not end us: a reader that went away (SIGPIPE), a
+// file over RLIMIT_FSIZE, which is a failed write like any other (SIGXFSZ), SIGUSR1 and SIGUSR2.
+void IgnoreHarmlessSignals() {
+    for (const int signal : {SIGPIPE, SIGXFSZ, SIGUSR1, SIGUSR2})
+        std::signal(signal, SIG_IGN);
+}
+
+// Blocked before the first worker exists, so every worker inherits the mask and only main's
+// wait ever sees them: no work happens in a signal handler. Until then SIGTERM ends a start
+// that takes long the default way, as nothing needs undoing yet.
+sigset_t BlockHandledSignals() {
+    sigset_t handled;
+    sigemptyset(&handled);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&handled, signal);
+    pthread_sigmask(SIG_BLOCK, &handled, nullptr);
+    return handled;
+}
+
+int WaitForSignal(const sigset_t& handled) {
     int received = 0;
-    while (sigwait(&stopSignals, &received) != 0) {
+    while (sigwait(&handled, &received) != 0) {
     }
     return received;
+}
+
+// On the worker's own thread: say why, and end main's wait as a SIGTERM would.
+void OnWorkerFault(WorkerFault fault) {
+    if (workerFailed.exchange(true))
+        return;
+    PrintLine(PrintableText(WorkerFaultText(fault)));
+    ::kill(::getpid(), SIGTERM);
+}
+
+// `corvane --check`: plain lines, no time stamps; touches neither the network nor any file, not
+// even the data folder.
+int CheckSettingsFile() {
+    const std::wstring path = ResolveSettingsPath(false);
+    const std::vector<SettingsProblem> problems = SettingsProblems(path);
+    for (const SettingsProblem& problem : problems)
+        std::puts(PrintableText(SettingsProblemText(problem, path)).c_str());
+    if (problems.empty())
+        std::puts(PrintableText(NoSettingsProblemText(path)).c_str());
+    return problems.empty() ? 0 : 1;
+}
+
+// Takes the folder's lock, or says why Corvane does not run and gives its exit code.
+bool TakeLock(const std::wstring& folder, int& exitCode) {
+    const InstanceLockResult lock = LockDataFolder(folder);
+    if (lock.state == InstanceLock::Taken)
+        return true;
+    std::string line;
+    if (lock.state == InstanceLock::HeldElsewhere) {
+        line = "Corvane already runs with the data folder " + PrintableText(folder);
+        if (lock.otherProcess > 0)
+            line += " (process " + std::to_string(lock.otherProcess) + ")";
+        exitCode = 0;
+    } else {
+        line = "Error: cannot lock " + PrintableText(Utf8ToWide(LockFilePath(folder))) + " (" +
+               lock.reason + "); Corvane does not start";
+        exitCode = 1;
+    }
+    PrintLine(line);
+    FlushOutput(kOutputGrace);
+    return false;
+}
+
+// The defaults stand wherever the file cannot be read, and such a file is never replaced: one
+// line says so.
+void WarnAboutSettings(const std::wstring& folder, bool folderReady, ProfileFileState found) {
+    const std::string defaults = "; running on the defaults";
+    const std::wstring& path = settings.settingsPath;
+    if (folder.empty())
+        PrintLine("Warning: no data folder (HOME is not set; see --config-dir)" + defaults);
+    else if (!folderReady)
+        PrintLine("Warning: cannot create the data folder " + PrintableText(folder) + defaults);
+    else if (found != ProfileFileState::Read && found != ProfileFileState::Missing)
+        PrintLine("Warning: " + PrintableText(SettingsFileText(found, path)) + defaults);
+    else if (!PathExists(path))
+        PrintLine("Warning: cannot write " + PrintableText(path) + defaults);
+}
+
+// SIGHUP: settings.ini read again and applied as the window's Save applies its pages.
+void ReloadSettingsFile() {
+    const RunningSources before = SourcesRunning();
+    const ProfileFileState found = ReloadSettings();
+    if (found != ProfileFileState::Read) {
+        PrintLine("Warning: " + PrintableText(SettingsFileText(found, settings.settingsPath)) +
+                  "; the settings stay as they were");
+        return;
+    }
+    PrintLine(PrintableText(kSettingsReloadedText));
+    SetConsoleUdpAddress(settings.udpAddress);
+    RestartSourcesAfterApply(before, settings.udpAddress, settings.udpPort);
+    if (before.hrd && !settings.hrdEnabled)
+        PrintStatus(kHrdPage, HrdEnabledText(false));
+}
+
+void StartConsoleWorkers(bool testMode) {
+    // Nothing but a reload on this thread writes the settings, so the start values need no lock.
+    InstallConsoleSink(settings.udpAddress);
+    SetWorkerFaultHandler(OnWorkerFault);
+    StartWorkers(settings.udpAddress, settings.udpPort, [] {
+        if (workerFailed.load())
+            return; // stopping anyway
+        // The listener's bind result first, so the lines below never read as if they came
+        // before it.
+        if (settings.udpEnabled)
+            WaitForUdpStatus(std::chrono::seconds(1));
+        else
+            PrintStatus(kUdpPage, kStoppedText);
+        PrintStatus(kHrdPage, HrdEnabledText(settings.hrdEnabled));
+    });
+    if (testMode) {
+        StartTestMode();
+        PrintStatus(kUdpPage, kTestModeText);
+    }
+}
+
+// Until a stop signal or a worker's fault; the exit code.
+int ServeUntilStopped(const sigset_t& handled) {
+    for (;;) {
+        const int received = WaitForSignal(handled);
+        if (workerFailed.load())
+            return 1;
+        if (received == SIGHUP) {
+            ReloadSettingsFile();
+            continue;
+        }
+        PrintLine(received == SIGINT ? "Stopping on SIGINT" : "Stopping on SIGTERM");
+        return 0;
+    }
+}
+
+int Run(const ConsoleOptions& options) {
+    if (!StartOutput()) {
+        PrintLine(PrintableText(WorkerFaultText(WorkerFault::NoThread)));
+        return 1;
+    }
+    const std::wstring folder = DataFolder();
+    const bool folderReady = IsFolder(folder);
+    int exitCode = 0;
+    if (folderReady && !TakeLock(folder, exitCode))
+        return exitCode;
+
+    NetStartup();
+    const ProfileFileState found = LoadSettings();
+    WarnAboutSettings(folder, folderReady, found);
+    PrintLine("Corvane " CORVANE_VERSION " started with the data folder " + PrintableText(folder));
+
+    const sigset_t handled = BlockHandledSignals();
+    StartConsoleWorkers(options.testMode);
+    exitCode = ServeUntilStopped(handled);
+    StopWorkers();
+    RemoveConsoleSink();
+    NetCleanup();
+    PrintLine("Corvane stopped");
+    FlushOutput(kOutputGrace); // an output that takes nothing does not keep us from ending
+    return exitCode;
 }
 
 } // namespace
@@ -75,14 +230,7 @@ int WaitForStopSignal(const sigset_t& stopSignals) {
 int main(int argc, char** argv) {
     if (!FillStandardDescriptors())
         return 1;
-    // Block the stop signals before any thread exists, so every worker inherits the mask and only
-    // the sigwait below ever sees them: no work happens in a signal handler.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    std::signal(SIGPIPE, SIG_IGN); // a reader that went away must not end the daemon
+    IgnoreHarmlessSignals();
 
     ConsoleOptions options;
     std::string error;
@@ -98,67 +246,18 @@ int main(int argc, char** argv) {
         std::puts("Corvane " CORVANE_VERSION);
         return 0;
     }
-
     if (!options.configDir.empty())
         SetDataFolderOverride(Utf8ToWide(AbsolutePath(options.configDir)));
-    const std::wstring folder = DataFolder();
-    const bool folderReady = IsFolder(folder);
-
-    long otherProcess = 0;
-    if (folderReady && LockDataFolder(folder, otherProcess) == InstanceLock::HeldElsewhere) {
-        std::string line = "Corvane already runs with the data folder " + PrintableText(folder);
-        if (otherProcess > 0)
-            line += " (process " + std::to_string(otherProcess) + ")";
-        PrintLine(line);
-        FlushOutput(kOutputGrace);
-        return 0;
+    try {
+        return options.check ? CheckSettingsFile() : Run(options);
+    } catch (...) { // out of memory or threads on main's own way; workers may still run
+        try {
+            const WorkerFault fault = FaultInFlight();
+            if (!workerFailed.exchange(true))
+                PrintLine(PrintableText(WorkerFaultText(fault)));
+            FlushOutput(kOutputGrace);
+        } catch (...) {
+        }
+        std::_Exit(1);
     }
-
-    NetStartup();
-    // The defaults stand wherever the file cannot be read, and such a file is never replaced.
-    const ProfileFileState found = LoadSettings();
-    const std::wstring& settingsPath = settings.settingsPath;
-    if (folder.empty())
-        PrintLine("Warning: no data folder (HOME is not set; see --config-dir); running on the "
-                  "defaults");
-    else if (!folderReady)
-        Warn("cannot create the data folder", folder);
-    else if (found == ProfileFileState::Unreadable)
-        Warn("cannot read", settingsPath);
-    else if (found == ProfileFileState::TooLarge)
-        PrintLine("Warning: " + PrintableText(settingsPath) + " is over " +
-                  std::to_string(kProfileFileMax / kMiB) +
-                  " MiB, too large for settings; running on the defaults");
-    else if (found == ProfileFileState::NotText)
-        PrintLine("Warning: " + PrintableText(settingsPath) +
-                  " is not text (UTF-8, or UTF-16LE with its BOM); running on the defaults");
-    else if (!PathExists(settingsPath))
-        Warn("cannot write", settingsPath);
-
-    PrintLine("Corvane " CORVANE_VERSION " started with the data folder " + PrintableText(folder));
-
-    // Nothing else writes the settings from here on, so the workers' start values need no lock.
-    InstallConsoleSink(settings.udpAddress);
-    StartWorkers(settings.udpAddress, settings.udpPort, [] {
-        // The listener's bind result first, so the lines below never read as if they came
-        // before it.
-        if (settings.udpEnabled)
-            WaitForUdpStatus(std::chrono::seconds(1));
-        else
-            PrintStatus(kUdpPage, kStoppedText);
-        PrintStatus(kHrdPage, HrdEnabledText(settings.hrdEnabled));
-    });
-    if (options.testMode) {
-        StartTestMode();
-        PrintStatus(kUdpPage, kTestModeText);
-    }
-
-    const int received = WaitForStopSignal(stopSignals);
-    PrintLine(received == SIGINT ? "Stopping on SIGINT" : "Stopping on SIGTERM");
-    StopWorkers();
-    RemoveConsoleSink();
-    NetCleanup();
-    PrintLine("Corvane stopped");
-    FlushOutput(kOutputGrace); // an output that takes nothing does not keep us from ending
-    return 0;
 }

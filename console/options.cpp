@@ -13,6 +13,8 @@ bool ParseConsoleOptions(int argc, const char* const* argv, ConsoleOptions& opti
             options.help = true;
         } else if (argument == "--version") {
             options.version = true;
+        } else if (argument == "--check") {
+            options.check = true;
         } else if (argument == "--config-dir" || argument.rfind("--config-dir=", 0) == 0) {
             std::string value;
             if (argument == "--config-dir") {
@@ -36,13 +38,22 @@ bool ParseConsoleOptions(int argc, const char* const* argv, ConsoleOptions& opti
 }
 
 std::string ConsoleUsage() {
-    return "Usage: corvane [--test-mode] [--config-dir DIR]\n"
+    return "Usage: corvane [--test-mode] [--config-dir DIR] [--check]\n"
            "Posts the station's status from loggers (UDP) and HRD (TCP) to the dashboards,\n"
-           "printing each status change, until SIGINT or SIGTERM.\n"
+           "printing each status change, until SIGINT or SIGTERM. SIGHUP reloads settings.ini\n"
+           "and restarts the UDP listener and the HRD connection with it; SIGUSR1 and SIGUSR2\n"
+           "are ignored.\n"
            "\n"
            "  --test-mode       send demo data and ignore UDP, as the test mode box does\n"
            "  --config-dir DIR  keep settings.ini, the lock and the diagnostic files in DIR\n"
            "                    instead of $XDG_CONFIG_HOME/Corvane or ~/.config/Corvane\n"
+           "  --check           print each problem in settings.ini, one a line, and exit\n"
+           "                    with 1 if there is one (0 if none); starts nothing and\n"
+           "                    writes nothing\n"
            "  --help            print this text\n"
-           "  --version         print the version\n";
+           "  --version         print the version\n"
+           "\n"
+           "Exit status: 0 after a stop by signal or when another Corvane runs with the data\n"
+           "folder; 1 when the lock cannot be taken or a worker cannot run; 2 for a wrong\n"
+           "command line.\n";
 }

@@ -6,6 +6,7 @@ struct ConsoleOptions {
     bool testMode = false;
     bool help = false;
     bool version = false;
+    bool check = false;
     std::string configDir; // empty: the default data folder
 };
 

@@ -59,7 +59,7 @@ void OnSnapshotChanged() {
     if (line == sinkState.lastLiveLine)
         return;
     sinkState.lastLiveLine = line;
-    PrintStatus(kLivePage, line);
+    PrintLiveStatus(line);
 }
 
 } // namespace
@@ -90,6 +90,11 @@ void InstallConsoleSink(const std::wstring& udpAddressText) {
     consoleSink.postResult = OnPostResult;
     consoleSink.rigStatus = OnRigStatus;
     InstallNotifySink(&consoleSink);
+}
+
+void SetConsoleUdpAddress(const std::wstring& udpAddressText) {
+    std::lock_guard<std::mutex> lock(sinkState.mutex);
+    sinkState.udpAddressText = udpAddressText;
 }
 
 void RemoveConsoleSink() {

@@ -14,5 +14,8 @@ std::wstring LiveStatusLine(const StationSnapshot& snapshot);
 void InstallConsoleSink(const std::wstring& udpAddressText);
 void RemoveConsoleSink();
 
+// The listen address as configured anew, for the listener's next lines.
+void SetConsoleUdpAddress(const std::wstring& udpAddressText);
+
 // Waits until the UDP listener has reported its first state (bound or not); false on time-out.
 bool WaitForUdpStatus(std::chrono::milliseconds limit);

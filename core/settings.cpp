@@ -1,6 +1,7 @@
 #include "core/settings.h"
 
 #include <climits>
+#include <cwctype>
 #include <mutex>
 
 #include "core/numbers.h"
@@ -21,17 +22,100 @@ namespace {
 // Set once the balloon of a first start has been shown; absent in older files, which never need it.
 const wchar_t* const kFirstStartHintKey = L"first_start_hint_shown";
 
-bool ReadBool(const ProfileFile& file, const wchar_t* section, const wchar_t* key, bool fallback) {
-    return ProfileGetInt(file, section, key, fallback ? 1 : 0) != 0;
-}
+// Reads keys by the rules of a load and, when asked, notes what a start would not use as it
+// stands.
+struct SettingsReader {
+    const ProfileFile& file;
+    std::vector<SettingsProblem>* problems; // nullptr: a load, which notes nothing
 
-int ReadInt(const ProfileFile& file, const wchar_t* section, const wchar_t* key, int fallback) {
-    return ProfileGetInt(file, section, key, fallback);
-}
+    void Note(SettingsProblemKind kind, const wchar_t* section, const wchar_t* key,
+              const std::wstring& used) const {
+        if (problems)
+            problems->push_back(
+                {kind, file.state, section, key, ProfileGetString(file, section, key, L""), used});
+    }
+    bool Bool(const wchar_t* section, const wchar_t* key, bool fallback) const {
+        return ProfileGetInt(file, section, key, fallback ? 1 : 0) != 0;
+    }
+    std::wstring Text(const wchar_t* section, const wchar_t* key,
+                      const std::wstring& fallback) const {
+        return ProfileGetString(file, section, key, fallback);
+    }
+    // Taken as read; the workers fall back to the default outside 1..65535.
+    int Port(const wchar_t* section, const wchar_t* key, int fallback) const {
+        const int port = ProfileGetInt(file, section, key, fallback);
+        if (PortOrDefault(port, fallback) != port)
+            Note(SettingsProblemKind::PortOutOfRange, section, key, std::to_wstring(fallback));
+        return port;
+    }
+    int Interval(const wchar_t* section, const wchar_t* key, int fallback, int minimum = 0) const {
+        const int stored = ProfileGetInt(file, section, key, fallback);
+        int interval = NormalizeInterval(stored);
+        if (interval < minimum)
+            interval = minimum;
+        if (interval != stored)
+            Note(SettingsProblemKind::IntervalNotOffered, section, key, std::to_wstring(interval));
+        return interval;
+    }
+    // The listener binds every interface for anything but a dotted quad.
+    std::wstring ListenAddress(const wchar_t* section, const wchar_t* key,
+                               const std::wstring& fallback) const {
+        std::wstring address = Text(section, key, fallback);
+        if (!IsDottedIpv4(address))
+            Note(SettingsProblemKind::NotDottedQuad, section, key, fallback);
+        return address;
+    }
+    std::wstring Url(const wchar_t* section, const wchar_t* key,
+                     const std::wstring& fallback) const {
+        std::wstring url = Text(section, key, fallback);
+        const std::size_t colon = url.find(L"://");
+        std::wstring scheme = url.substr(0, colon == std::wstring::npos ? 0 : colon);
+        for (wchar_t& c : scheme)
+            c = static_cast<wchar_t>(std::towlower(c));
+        if ((scheme != L"http" && scheme != L"https") || url.size() == colon + 3)
+            Note(SettingsProblemKind::NotHttpUrl, section, key, L"");
+        return url;
+    }
+    // A dashboard's ID or key, which an enabled dashboard cannot do without.
+    std::wstring Credential(const wchar_t* section, const wchar_t* key, bool enabled) const {
+        std::wstring value = Text(section, key, L"");
+        if (enabled && value.empty())
+            Note(SettingsProblemKind::MissingCredential, section, key, L"");
+        return value;
+    }
+};
 
-std::wstring ReadText(const ProfileFile& file, const wchar_t* section, const wchar_t* key,
-                      const std::wstring& fallback) {
-    return ProfileGetString(file, section, key, fallback);
+// Every field but the path, by the rules of a load.
+void ReadSettingsValues(const SettingsReader& read, Settings& into) {
+    const wchar_t* const hostedSection = kTargetSections[0];
+    DashboardTarget& hosted = into.targets[0];
+    hosted.url = kHostedBaseUrl;
+    hosted.enabled = read.Bool(hostedSection, L"enabled", true);
+    hosted.dashboardId = read.Credential(hostedSection, L"id", hosted.enabled);
+    hosted.apiKey = read.Credential(hostedSection, L"api_key", hosted.enabled);
+    hosted.intervalSeconds = read.Interval(hostedSection, L"interval", kDefaultDashboardInterval,
+                                           kHostedMinimumInterval);
+
+    const wchar_t* const wpSection = kTargetSections[1];
+    DashboardTarget& wp = into.targets[1];
+    wp.enabled = read.Bool(wpSection, L"enabled", false);
+    wp.url = read.Url(wpSection, L"url", kWordPressDefaultUrl);
+    wp.dashboardId = read.Credential(wpSection, L"id", wp.enabled);
+    wp.apiKey = read.Credential(wpSection, L"api_key", wp.enabled);
+    wp.intervalSeconds = read.Interval(wpSection, L"interval", kDefaultDashboardInterval);
+
+    into.udpEnabled = read.Bool(kUdpSection, L"enabled", true);
+    into.udpAddress = read.ListenAddress(kUdpSection, L"ip", kDefaultUdpAddress);
+    into.udpPort = read.Port(kUdpSection, L"port", kDefaultUdpPort);
+
+    into.startMinimized = read.Bool(kAppSection, L"start_minimized", true);
+
+    into.hrdEnabled = read.Bool(kHrdSection, L"enabled", false);
+    into.hrdHost = read.Text(kHrdSection, L"host", kDefaultHrdHost);
+    into.hrdPort = read.Port(kHrdSection, L"port", kDefaultHrdPort);
+    into.hrdIntervalSeconds = read.Interval(kHrdSection, L"interval", kDefaultHrdInterval);
+    into.hrdMyCall = read.Text(kHrdSection, L"mycall", L"");
+    into.hrdOperator = read.Text(kHrdSection, L"operator", L"");
 }
 
 void WriteText(const wchar_t* section, const wchar_t* key, const std::wstring& value) {
@@ -44,8 +128,8 @@ void WriteInt(const wchar_t* section, const wchar_t* key, int value) {
 
 } // namespace
 
-std::wstring ResolveSettingsPath() {
-    const std::wstring folder = DataFolder();
+std::wstring ResolveSettingsPath(bool createFolder) {
+    const std::wstring folder = DataFolder(createFolder);
     if (folder.empty())
         return L"settings.ini";
     return folder + kPathSeparator + L"settings.ini";
@@ -66,43 +150,38 @@ ProfileFileState LoadSettings() {
     settings.settingsPath = ResolveSettingsPath();
     // Read and parsed once for all nineteen keys.
     const ProfileFile file = ProfileOpen(settings.settingsPath);
-
-    const wchar_t* const hostedSection = kTargetSections[0];
-    DashboardTarget& hosted = settings.targets[0];
-    hosted.url = kHostedBaseUrl;
-    hosted.enabled = ReadBool(file, hostedSection, L"enabled", true);
-    hosted.dashboardId = ReadText(file, hostedSection, L"id", L"");
-    hosted.apiKey = ReadText(file, hostedSection, L"api_key", L"");
-    hosted.intervalSeconds = HostedInterval(
-        NormalizeInterval(ReadInt(file, hostedSection, L"interval", kDefaultDashboardInterval)));
-
-    const wchar_t* const wpSection = kTargetSections[1];
-    DashboardTarget& wp = settings.targets[1];
-    wp.enabled = ReadBool(file, wpSection, L"enabled", false);
-    wp.url = ReadText(file, wpSection, L"url", kWordPressDefaultUrl);
-    wp.dashboardId = ReadText(file, wpSection, L"id", L"");
-    wp.apiKey = ReadText(file, wpSection, L"api_key", L"");
-    wp.intervalSeconds =
-        NormalizeInterval(ReadInt(file, wpSection, L"interval", kDefaultDashboardInterval));
-
-    settings.udpEnabled = ReadBool(file, kUdpSection, L"enabled", true);
-    settings.udpAddress = ReadText(file, kUdpSection, L"ip", kDefaultUdpAddress);
-    settings.udpPort = ReadInt(file, kUdpSection, L"port", kDefaultUdpPort);
-
-    settings.startMinimized = ReadBool(file, kAppSection, L"start_minimized", true);
-
-    settings.hrdEnabled = ReadBool(file, kHrdSection, L"enabled", false);
-    settings.hrdHost = ReadText(file, kHrdSection, L"host", kDefaultHrdHost);
-    settings.hrdPort = ReadInt(file, kHrdSection, L"port", kDefaultHrdPort);
-    settings.hrdIntervalSeconds =
-        NormalizeInterval(ReadInt(file, kHrdSection, L"interval", kDefaultHrdInterval));
-    settings.hrdMyCall = ReadText(file, kHrdSection, L"mycall", L"");
-    settings.hrdOperator = ReadText(file, kHrdSection, L"operator", L"");
-
+    ReadSettingsValues({file, nullptr}, settings);
     // Only a missing file is written at load: one we cannot read is left for the user to mend.
     if (file.state == ProfileFileState::Missing)
         SaveSettings();
     return file.state;
+}
+
+ProfileFileState ReloadSettings() {
+    const ProfileFile file = ProfileOpen(settings.settingsPath);
+    if (file.state == ProfileFileState::Read) {
+        std::lock_guard<std::mutex> lock(postSignal.mutex);
+        ReadSettingsValues({file, nullptr}, settings);
+    }
+    return file.state;
+}
+
+std::vector<SettingsProblem> SettingsProblems(const std::wstring& path) {
+    const ProfileFile file = ProfileOpen(path);
+    std::vector<SettingsProblem> problems;
+    if (file.state != ProfileFileState::Read) {
+        const bool missing = file.state == ProfileFileState::Missing;
+        SettingsProblem problem;
+        problem.kind =
+            missing ? SettingsProblemKind::FileMissing : SettingsProblemKind::FileUnreadable;
+        problem.fileState = file.state;
+        problems.push_back(problem);
+        if (!missing)
+            return problems; // a start runs on the defaults, and those are not the user's
+    }
+    Settings values;
+    ReadSettingsValues({file, &problems}, values);
+    return problems;
 }
 
 void SaveSettings() {

@@ -2,6 +2,7 @@
 // Every user setting in one process-wide record, stored in settings.ini in the data folder.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/profile.h"
 
@@ -55,9 +56,13 @@ extern Settings settings;
 extern const wchar_t* const kHostedBaseUrl;
 extern const wchar_t* const kWordPressDefaultUrl;
 
-std::wstring ResolveSettingsPath();
+// The path of settings.ini; the data folder is created on the way unless `createFolder` is false.
+std::wstring ResolveSettingsPath(bool createFolder = true);
 // Returns what was found at the settings path; only a missing file is written (with defaults).
 ProfileFileState LoadSettings();
+// Reads settings.ini again by the rules of a load and, only when it was read, takes its values
+// (under PostSignal.mutex) for every field but the path. Writes nothing.
+ProfileFileState ReloadSettings();
 void SaveSettings();
 int NormalizeInterval(int value);
 int HostedInterval(int value);
@@ -96,3 +101,27 @@ void ApplySettings(const SettingsForm& form);
 // that it was.
 bool FirstStartHintShown();
 void MarkFirstStartHintShown();
+
+// Something in settings.ini that a start would not use as it stands.
+enum class SettingsProblemKind {
+    FileMissing,        // a start writes the defaults
+    FileUnreadable,     // `fileState` says why
+    PortOutOfRange,     // not 1..65535
+    NotDottedQuad,      // a listen address a start replaces with every interface
+    NotHttpUrl,         // neither http:// nor https://
+    IntervalNotOffered, // not one of the intervals offered
+    MissingCredential,  // an enabled dashboard without its ID or API key
+};
+
+struct SettingsProblem {
+    SettingsProblemKind kind = SettingsProblemKind::FileMissing;
+    ProfileFileState fileState = ProfileFileState::Read;
+    const wchar_t* section = L"";
+    const wchar_t* key = L"";
+    std::wstring value; // as the file holds it
+    std::wstring used;  // what a start uses instead, when it replaces the value
+};
+
+// Reads the settings file at `path` as a start would and lists, in file order, what it would not
+// use as it stands. Writes nothing, not even a missing file.
+std::vector<SettingsProblem> SettingsProblems(const std::wstring& path);

@@ -1,6 +1,47 @@
 #include "core/worker.h"
 
+#include <new>
 #include <system_error>
+
+namespace {
+
+std::atomic<WorkerFaultHandler> faultHandler{nullptr};
+
+void Report(WorkerFault fault) {
+    if (const WorkerFaultHandler handler = faultHandler.load())
+        handler(fault);
+}
+
+// Nothing may leave a thread's function: it would end the whole process with std::terminate.
+void RunGuarded(const std::function<void()>& body) {
+    try {
+        body();
+    } catch (...) {
+        const WorkerFault fault = FaultInFlight();
+        try {
+            Report(fault);
+        } catch (...) { // a handler short of memory has nothing left to tell
+        }
+    }
+}
+
+} // namespace
+
+WorkerFault FaultInFlight() {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        return WorkerFault::NoMemory;
+    } catch (const std::system_error&) {
+        return WorkerFault::NoThread;
+    } catch (...) {
+        return WorkerFault::Other;
+    }
+}
+
+void SetWorkerFaultHandler(WorkerFaultHandler handler) {
+    faultHandler.store(handler);
+}
 
 void StartWorker(Worker& worker, std::function<void()> body) {
     if (worker.running.exchange(true))
@@ -8,9 +49,10 @@ void StartWorker(Worker& worker, std::function<void()> body) {
     if (worker.thread.joinable())
         worker.thread.join(); // a worker that ended by itself
     try {
-        worker.thread = std::thread(std::move(body));
-    } catch (const std::system_error&) {
+        worker.thread = std::thread(RunGuarded, std::move(body));
+    } catch (...) {
         worker.running.store(false); // no thread, so nothing to stop later
+        Report(FaultInFlight());
     }
 }
 

@@ -24,8 +24,25 @@ constexpr int kSlicesPerSecond = static_cast<int>(1000 / kWorkerSlice.count());
 static_assert(1000 % kWorkerSlice.count() == 0, "a whole number of slices per second");
 
 // Does nothing while the worker runs. Otherwise joins a thread that ended by itself, raises the
-// flag and runs `body` on a new thread; when no thread can be made the flag falls again.
+// flag and runs `body` on a new thread; when no thread can be made the flag falls again and the
+// failure handler hears of it. An exception that leaves `body` ends only that thread, and the
+// handler hears of it too.
 void StartWorker(Worker& worker, std::function<void()> body);
+
+// Why a worker could not run.
+enum class WorkerFault {
+    NoThread, // the system gave no thread (a process or thread limit)
+    NoMemory, // an allocation failed, when starting or while running
+    Other,    // any other exception left the worker
+};
+
+// Called on whichever thread met the fault; it must not start or stop workers itself. Set it
+// before the first worker starts; nullptr (the default) lets faults pass unheard.
+using WorkerFaultHandler = void (*)(WorkerFault fault);
+void SetWorkerFaultHandler(WorkerFaultHandler handler);
+
+// The fault that the exception being handled stands for; call it inside a catch block only.
+WorkerFault FaultInFlight();
 
 // Lowers the flag; if it was raised, runs `unblock` (wakes a socket or another wait of the
 // worker's) and cuts the slice wait short. Then joins the thread, if there is one. Safe to

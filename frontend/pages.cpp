@@ -116,3 +116,57 @@ std::wstring SettingsSavedText(const std::vector<CorrectedValue>& corrected) {
         text += L"\n" + std::wstring(kFieldNames[value.field]) + L": " + value.stored;
     return text;
 }
+
+std::wstring SettingsFileText(ProfileFileState state, const std::wstring& path) {
+    switch (state) {
+    case ProfileFileState::Missing:
+        return path + L" does not exist";
+    case ProfileFileState::TooLarge:
+        return path + L" is over " + std::to_wstring(kProfileFileMax / kMiB) +
+               L" MiB, too large for settings";
+    case ProfileFileState::NotText:
+        return path + L" is not text (UTF-8, or UTF-16LE with its BOM)";
+    default:
+        return L"cannot read " + path;
+    }
+}
+
+std::wstring SettingsProblemText(const SettingsProblem& problem, const std::wstring& path) {
+    const std::wstring key =
+        L"[" + std::wstring(problem.section) + L"] " + problem.key + L"=" + problem.value + L": ";
+    switch (problem.kind) {
+    case SettingsProblemKind::FileMissing:
+        return SettingsFileText(problem.fileState, path) + L"; a start writes it with the defaults";
+    case SettingsProblemKind::FileUnreadable:
+        return SettingsFileText(problem.fileState, path);
+    case SettingsProblemKind::PortOutOfRange:
+        return key + L"not a port from 1 to 65535; a start uses " + problem.used;
+    case SettingsProblemKind::NotDottedQuad:
+        return key + L"not a dotted quad such as 127.0.0.1; a start listens on every interface (" +
+               problem.used + L")";
+    case SettingsProblemKind::NotHttpUrl:
+        return key + L"not an http:// or https:// URL";
+    case SettingsProblemKind::IntervalNotOffered:
+        return key + L"not an interval on offer; a start uses " + problem.used;
+    case SettingsProblemKind::MissingCredential:
+        return L"[" + std::wstring(problem.section) + L"] " + problem.key +
+               L" is empty, but the dashboard is enabled";
+    }
+    return key;
+}
+
+std::wstring NoSettingsProblemText(const std::wstring& path) {
+    return L"No problems found in " + path;
+}
+
+const wchar_t* WorkerFaultText(WorkerFault fault) {
+    switch (fault) {
+    case WorkerFault::NoThread:
+        return L"Error: the system gives no thread for a worker (a limit on processes, threads or "
+               L"memory); stopping";
+    case WorkerFault::NoMemory:
+        return L"Error: out of memory; stopping";
+    default:
+        return L"Error: a worker failed; stopping";
+    }
+}

@@ -6,7 +6,9 @@
 
 #include "core/notify.h"
 #include "core/post_outcome.h"
+#include "core/settings.h"
 #include "core/station_snapshot.h"
+#include "core/worker.h"
 
 enum FrontEndPage { kHostedPage, kWpPage, kUdpPage, kHrdPage, kLivePage, kAppPage, kPageCount };
 inline constexpr const wchar_t* kPageNames[kPageCount] = {
@@ -93,3 +95,16 @@ struct CorrectedValue {
 };
 // "Settings saved.", and after it the fields that were stored other than typed.
 std::wstring SettingsSavedText(const std::vector<CorrectedValue>& corrected);
+
+// The console's lines about its settings and its workers.
+inline constexpr const wchar_t* kSettingsReloadedText = L"Settings reloaded";
+
+// What is wrong with the settings file at `path`, in a few words, for a state other than Read.
+std::wstring SettingsFileText(ProfileFileState state, const std::wstring& path);
+
+// One line of `corvane --check` for a problem in the file at `path`, and its line when all is well.
+std::wstring SettingsProblemText(const SettingsProblem& problem, const std::wstring& path);
+std::wstring NoSettingsProblemText(const std::wstring& path);
+
+// The line before the console stops because a worker could not run.
+const wchar_t* WorkerFaultText(WorkerFault fault);

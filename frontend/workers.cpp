@@ -22,3 +22,25 @@ void StopWorkers() {
     StopUdpListener();
     StopPoster();
 }
+
+RunningSources SourcesRunning() {
+    RunningSources running;
+    running.udp = udpRunning.load();
+    running.hrd = hrdRunning.load();
+    return running;
+}
+
+void RestartSourcesAfterApply(const RunningSources& before, const std::wstring& udpAddressText,
+                              int udpPort) {
+    if (before.udp)
+        StopUdpListener();
+    if (settings.udpEnabled)
+        StartUdpListener(udpAddressText, udpPort);
+
+    if (!settings.hrdEnabled)
+        StopHrdPoller();
+    else if (before.hrd)
+        DropHrdConnection(); // it reconnects with the new settings
+    else
+        StartHrdPoller();
+}

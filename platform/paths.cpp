@@ -15,7 +15,7 @@ void SetDataFolderOverride(const std::wstring& folder) {
     folderOverride = folder;
 }
 
-std::wstring DataFolder() {
+std::wstring DataFolder(bool create) {
     std::wstring folder;
     {
         std::lock_guard<std::mutex> lock(overrideMutex);
@@ -25,5 +25,5 @@ std::wstring DataFolder() {
         folder = DefaultDataFolder();
     if (folder.empty())
         return std::wstring();
-    return MadeDataFolder(folder);
+    return create ? MadeDataFolder(folder) : folder;
 }

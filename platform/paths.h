@@ -2,8 +2,9 @@
 #include <string>
 
 // The per-user data folder ("%APPDATA%\Corvane" on Windows, "$XDG_CONFIG_HOME/Corvane" or
-// "~/.config/Corvane" on POSIX), created on the way. Empty when it cannot be determined.
-std::wstring DataFolder();
+// "~/.config/Corvane" on POSIX), created on the way unless `create` is false. Empty when it cannot
+// be determined.
+std::wstring DataFolder(bool create = true);
 
 // Replaces the data folder for this process (the console's --config-dir, tests). Empty restores
 // the default. Call before any worker starts.

@@ -1,12 +1,15 @@
 #include "platform/files.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/posix/write_all.h"
+#include "platform/posix/replace_file.h"
 #include "platform/text.h"
+
+namespace {
 
 std::size_t WriteAll(int fd, const std::string& bytes) {
     std::size_t written = 0;
@@ -21,27 +24,45 @@ std::size_t WriteAll(int fd, const std::string& bytes) {
     return written;
 }
 
+} // namespace
+
 bool PathExists(const std::wstring& path) {
     struct stat info {};
     return ::stat(WideToUtf8(path).c_str(), &info) == 0;
 }
 
-// Written over the old bytes and then cut to length, not emptied first: ext4 answers a file that
-// was truncated to nothing and rewritten with a flush to disk when it is closed, which costs
-// milliseconds per datagram when a logger sends several a second.
-bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
-    // O_NONBLOCK: a FIFO put where the file belongs must not hold the worker up (regular files
-    // ignore the flag). O_NOFOLLOW: a symlink put there must not let a datagram from the network
-    // overwrite whatever it points at.
-    const int fd = ::open(WideToUtf8(path).c_str(),
-                          O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0644);
+bool ReplaceWholeFile(const std::string& path, const std::string& bytes, mode_t mode,
+                      bool durable) {
+    const std::string temporary = path + ".tmp";
+    ::unlink(temporary.c_str()); // a leftover, or anything put there, goes unread
+    // O_EXCL: nothing at the name is opened, so no link is followed and no FIFO holds us up.
+    const int fd =
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
     if (fd < 0)
         return false;
-    const std::size_t written = WriteAll(fd, bytes);
-    struct stat info {};
-    bool cut = true; // only a regular file has a length to cut; a device or pipe has none
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode))
-        cut = ::ftruncate(fd, static_cast<off_t>(written)) == 0;
-    ::close(fd);
-    return cut && written == bytes.size();
+    ::fchmod(fd, mode); // the umask may have taken bits the file had
+    // Short after a full disk, or at RLIMIT_FSIZE (SIGXFSZ is ignored).
+    const bool complete = WriteAll(fd, bytes) == bytes.size() && (!durable || ::fsync(fd) == 0);
+    if (::close(fd) != 0 || !complete) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    // ext4 writes a file renamed over another to disk at once, about a millisecond, which a
+    // logger's flood cannot wait for; swapping the two names and dropping the old file costs a
+    // tenth of that. A plain rename where there is no file to swap with or no swap on offer.
+    struct stat there {};
+    if (!durable && ::lstat(path.c_str(), &there) == 0 && S_ISREG(there.st_mode) &&
+        ::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) == 0) {
+        ::unlink(temporary.c_str()); // the old file, or the link that stood at the name
+        return true;
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
+    return ReplaceWholeFile(WideToUtf8(path), bytes, 0644, false);
 }

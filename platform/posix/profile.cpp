@@ -13,9 +13,10 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "platform/posix/ini_text.h"
-#include "platform/posix/write_all.h"
+#include "platform/posix/replace_file.h"
 #include "platform/text.h"
 
 namespace {
@@ -26,21 +27,7 @@ bool ReplaceFile(const std::wstring& path, const std::string& bytes) {
     const bool existed = ::stat(target.c_str(), &info) == 0;
     if (existed && !S_ISREG(info.st_mode))
         return false;
-    const mode_t mode = existed ? (info.st_mode & 07777) : 0600;
-    const std::string temporary = target + ".tmp";
-    const int fd =
-        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, mode);
-    if (fd < 0)
-        return false;
-    ::fchmod(fd, mode);
-    const std::size_t written = WriteAll(fd, bytes);
-    const bool complete = written == bytes.size() && ::fsync(fd) == 0;
-    ::close(fd);
-    if (!complete || ::rename(temporary.c_str(), target.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
+    return ReplaceWholeFile(target, bytes, existed ? (info.st_mode & 07777) : 0600, true);
 }
 
 enum class Encoding { Utf8, Utf8Bom, Utf16Le };
@@ -73,16 +60,17 @@ ProfileText ReadProfileText(const std::wstring& path) {
         text.state = ProfileFileState::Unreadable;
     else if (static_cast<unsigned long long>(info.st_size) > kProfileFileMax)
         text.state = ProfileFileState::TooLarge;
-    char buffer[65536];
+    // On the heap: a start on a small stack (ulimit -s 64) must not overflow it.
+    std::vector<char> buffer(65536);
     while (text.state == ProfileFileState::Read) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
             text.state = ProfileFileState::Unreadable;
         if (n <= 0)
             break;
-        bytes.append(buffer, static_cast<std::size_t>(n));
+        bytes.append(buffer.data(), static_cast<std::size_t>(n));
         if (bytes.size() > kProfileFileMax) // it grew since the look at its size
             text.state = ProfileFileState::TooLarge;
     }

@@ -13,16 +13,19 @@ await() { local end=$((SECONDS + 20)); until "$@"; do ((SECONDS < end)) || retur
 ms() { echo $(($(date +%s%N) / 1000000)); }
 # In the background as $pid, ended by force after a minute, so that a hang fails instead.
 run() { timeout -s KILL 60 "$corvane" "$@" & pid=$!; }
+# A signal to Corvane itself: timeout passes on only the first one.
+signal() { kill -"$1" $(pgrep -P "$pid"); }
 # The signal to $pid: it must exit with 0 within the bound in milliseconds.
 stop() {
   local start=$(ms) code; kill -"$1" "$pid"; wait "$pid"; code=$?
   check "exit 0 on SIG$1, not $code" [ "$code" = 0 ]
   check "SIG$1 answered within $2 ms" [ $(($(ms) - start)) -lt "$2" ]
 }
-station=$work/station port=$(python3 -c 'import socket; s = socket.socket(type=socket.SOCK_DGRAM)
-s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-mkdir -p "$station" && printf '[vellumar]\nenabled=0\n[udp]\nip=127.0.0.1\nport=%s\n' "$port" > "$station/settings.ini"
-send() { printf '%s' "$1" > "/dev/udp/127.0.0.1/$port"; }
+read -r port port2 < <(python3 -c 'import socket; s = [socket.socket(type=socket.SOCK_DGRAM) for _ in "ab"]
+[u.bind(("127.0.0.1", 0)) for u in s]; print(*[u.getsockname()[1] for u in s])')
+settings() { printf '[vellumar]\nenabled=0\n[udp]\nip=127.0.0.1\nport=%s\n' "$2" > "$1/settings.ini"; }
+station=$work/station && mkdir -p "$station" && settings "$station" "$port"
+send() { printf '%s' "$1" > "/dev/udp/127.0.0.1/${2:-$port}"; }
 
 # Options answer at once and start nothing: the code, what standard output holds (code 0) or the
 # one line on standard error (code 2), the arguments.
@@ -82,21 +85,85 @@ check "second start refused" [ "$(cut -c 22- "$work/second")" = "Corvane already
 stop TERM 1500
 check "lock file" [ "$(cat "$station/corvane.lock")" = "$pid" ] # read after the stop: no line
 
-# An output that takes nothing holds up neither the workers nor the stop; once it moves again it
-# says how many lines it dropped.
-mkfifo "$work/fifo" && exec 3<> "$work/fifo"
-run --config-dir "$station" > "$work/fifo" 2> /dev/null
-flood() { # a thousand new calls, each a status line, a hundred at a time into the listener
-  local i
+# --check: each problem a line, exit 1; a good file exit 0; a missing one is said, and not made.
+mkdir "$work/c" && printf '[vellumar]\nid=x\ninterval=10\n[wp]\nurl=ftp://x\n[udp]\nip=localhost\nport=70000\n' > "$work/c/settings.ini"
+"$corvane" --check --config-dir "$work/c" > "$work/out"
+check "check: exit 1, not $?" [ $? = 1 ]
+check "check: a line each" [ "$(wc -l < "$work/out")" = 5 ]
+while read -r line; do check "check: $line" has "$work/out" "$line"; done <<END
+[vellumar] api_key is empty, but the dashboard is enabled
+[vellumar] interval=10: not an interval on offer; a start uses 30
+[wp] url=ftp://x: not an http:// or https:// URL
+[udp] ip=localhost: not a dotted quad such as 127.0.0.1; a start listens on every interface (0.0.0.0)
+[udp] port=70000: not a port from 1 to 65535; a start uses 12060
+END
+"$corvane" --check --config-dir "$station" > "$work/out"
+check "check: a good file, exit 0, not $?" [ $? = 0 ]
+"$corvane" --check --config-dir "$work/c2" > "$work/out"
+check "check: no file, exit 1, not $?" [ $? = 1 ]
+check "check: no file said, none made" eval 'has "$work/out" "$work/c2/settings.ini does not exist" && [ ! -e "$work/c2" ]'
+
+# Only a lock that is taken lets it run; a FIFO at settings.ini's temporary name holds up no
+# start; a thread or file size limit is reported or lived with, and so is a 64 KiB stack.
+mkdir -p "$work/l1" "$work/l2/corvane.lock" "$work/f" && ln -s nowhere "$work/l1/corvane.lock"
+for folder in "$work/l1" "$work/l2"; do
+  timeout -s KILL 60 "$corvane" --config-dir "$folder" > "$work/out" 2>&1
+  check "$folder: exit 1, not $?" [ $? = 1 ]
+  check "$folder: lock refused" has "$work/out" "Error: cannot lock $folder/corvane.lock ("
+done
+mkfifo "$work/f/settings.ini.tmp" && run --config-dir "$work/f" > "$work/out" 2>&1
+check "FIFO at the temporary name: started" await has "$work/out" "HRD (TCP): "
+stop TERM 1500
+check "FIFO at the temporary name: settings written" [ -f "$work/f/settings.ini" ]
+mkdir -m 777 "$work/n" && chmod o+x "$work"
+for n in 1 2 3; do # (LeakSanitizer's check at exit needs a thread of its own)
+  ASAN_OPTIONS=${ASAN_OPTIONS:-}:detect_leaks=0 timeout -s KILL 60 setpriv --reuid=65534 --regid=65534 --clear-groups prlimit --nproc=$n "$corvane" --config-dir "$work/n" > "$work/out" 2>&1
+  check "nproc $n: exit 1, not $?" [ $? = 1 ]
+  check "nproc $n: said" has "$work/out" "Error: the system gives no thread for a worker"
+done
+timeout -s KILL 60 prlimit --fsize=4096 --stack=65536 "$corvane" --config-dir "$station" > "$work/out" 2>&1 & pid=$!
+check "small limits: started" await has "$work/out" "Listening on"
+send "$(head -c 5000 /dev/zero | tr '\0' x)" && send "<contactinfo><call>K0FSZ</call></contactinfo>"
+check "small limits: a long datagram is only a failed write" await has "$work/out" "Last worked: K0FSZ "
+stop TERM 1500
+
+# SIGHUP applies settings.ini as Save does (the listener moves to the new port); SIGUSR1 and
+# SIGUSR2 are ignored. The datagram file is replaced, never written through a hard link. A flood
+# shows at most one Live Status line a second, the newest.
+h=$work/h && mkdir "$h" && settings "$h" "$port" && echo mine > "$work/target"
+run --config-dir "$h" > "$work/out" 2>&1
+check "first port" await has "$work/out" "Listening on 127.0.0.1:$port"
+settings "$h" "$port2" && signal HUP && signal USR1 && signal USR2
+check "reloaded" await has "$work/out" "Listening on 127.0.0.1:$port2"
+check "one reload line" [ "$(grep -c "Settings reloaded" "$work/out")" = 1 ]
+ln "$work/target" "$h/corvane-udp-last.xml"
+check "datagram on the new port" await eval 'send "<contactinfo><call>K0HUP</call></contactinfo>" $port2; has "$work/out" "Last worked: K0HUP "'
+check "hard link kept" eval '[ "$(cat "$work/target")" = mine ] && has "$h/corvane-udp-last.xml" K0HUP'
+flood() { # a thousand new calls to port $2, a hundred at a time into the listener of folder $3
+  local i to=$2 dir=$3
   for ((i = $1; i < $1 + 1000; i++)); do
-    send "<contactinfo><call>K$i</call></contactinfo>"
-    ((i % 100 < 99)) || await eval 'send "<contactinfo><call>K$i</call></contactinfo>"; has "$station/corvane-udp-last.xml" "K$i<"' || return 1
+    send "<contactinfo><call>K$i</call></contactinfo>" $to
+    ((i % 100 < 99)) || await eval 'send "<contactinfo><call>K$i</call></contactinfo>" $to; has "$dir/corvane-udp-last.xml" "K$i<"' || return 1
   done
 }
-check "workers on while the output is stuck" flood 0
+first=$(ms) && lines=$(grep -c "Live Status" "$work/out")
+check "flood" flood 0 "$port2" "$h"
+check "newest state" await has "$work/out" "Last worked: K999 "
+check "a line a second" [ $(($(grep -c "Live Status" "$work/out") - lines)) -le $((($(ms) - first) / 1000 + 1)) ]
+stop TERM 1500
+
+# An output that takes nothing (its pipe full) holds up neither the workers, nor reloads, nor the
+# stop; once it moves again it says how many lines it dropped.
+mkfifo "$work/fifo" && exec 3<> "$work/fifo" && python3 -c 'import fcntl, os; os.write(3, b"\n" * fcntl.fcntl(3, 1032))'
+run --config-dir "$station" > "$work/fifo" 2> /dev/null
+check "workers on while the output is stuck" flood 0 "$port" "$station"
+for ((i = 0; i < 40; i++)); do # each reload moves the listener and says so in three lines
+  p=$((i % 2 ? port : port2)) && settings "$station" $p && signal HUP
+  await eval 'send "<RadioInfo><Freq>$i</Freq></RadioInfo>" $p; has "$station/corvane-udp-last.xml" "<Freq>$i<"' || break
+done
+check "reloads while the output is stuck" [ "$i" = 40 ]
 timeout 20 cat <&3 > "$work/shown" & reader=$!
 check "dropped lines told" await has "$work/shown" "status lines dropped while the output was blocked)"
 kill "$reader"
-check "workers on while the output is stuck again" flood 1000
 stop TERM 4000
 exit $failed
