@@ -1,9 +1,15 @@
 #include "app/window_sink.h"
 
+#include "frontend/pages.h"
 #include "platform/notify.h"
 
 std::atomic<HWND> mainWindow{nullptr};
 std::atomic<HWND> hrdStatusLabel{nullptr};
+std::atomic<HWND> rigctldStatusLabel{nullptr};
+
+HWND RigStatusLabel(RigSource source) {
+    return (source == RigSource::Hrd ? hrdStatusLabel : rigctldStatusLabel).load();
+}
 
 namespace {
 
@@ -12,11 +18,12 @@ void PostToMainWindow(UINT message, WPARAM wParam, LPARAM lParam) {
         PostMessageW(window, message, wParam, lParam);
 }
 
-void SendHrdText(const std::wstring& text) {
+void SendRigText(RigSource source, RigLinkState state, const std::wstring& radio) {
     // A hung UI thread must never hold up the poller: bounded send, result not needed.
-    HWND label = hrdStatusLabel.load();
+    HWND label = RigStatusLabel(source);
     if (!mainWindow.load() || !label)
         return;
+    const std::wstring text = RigStatusText(source, state, radio);
     SendMessageTimeoutW(label, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
                         SMTO_ABORTIFHUNG, 250, nullptr);
 }
@@ -25,7 +32,7 @@ const NotifySink windowSink = {
     [] { PostToMainWindow(WM_SNAPSHOT_CHANGED, 0, 0); },
     [](int state, int port) { PostToMainWindow(WM_UDP_STATUS, state, port); },
     [](int target, bool delivered) { PostToMainWindow(WM_POST_RESULT, target, delivered); },
-    SendHrdText,
+    SendRigText,
 };
 
 } // namespace

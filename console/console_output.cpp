@@ -124,6 +124,11 @@ void PrintStatus(FrontEndPage page, const std::wstring& text) {
     PrintLine(PrintableText(kPageNames[page]) + ": " + PrintableText(text));
 }
 
+void PrintStatus(RigSource source, const std::wstring& text) {
+    const wchar_t* name = source == RigSource::Hrd ? kPageNames[kHrdPage] : kRigctldName;
+    PrintLine(PrintableText(name) + ": " + PrintableText(text));
+}
+
 bool FlushOutput(std::chrono::milliseconds limit) {
     OutputQueue& queue = Queue();
     std::unique_lock<std::mutex> lock(queue.mutex);

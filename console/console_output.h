@@ -12,6 +12,8 @@ void PrintLine(const std::string& text);
 
 // "page: text" with the page's name, the text made printable.
 void PrintStatus(FrontEndPage page, const std::wstring& text);
+// The same for a rig source: "HRD (TCP): text", "Hamlib (TCP): text".
+void PrintStatus(RigSource source, const std::wstring& text);
 
 // Waits until every line handed over so far has been written, at most `limit`; false when the
 // output did not take them in time. Before the process ends: a writer that is stuck is then

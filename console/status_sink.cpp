@@ -45,8 +45,8 @@ void OnPostResult(int target, bool delivered) {
     PrintStatus(target == 0 ? kHostedPage : kWpPage, LastPostText(delivered));
 }
 
-void OnHrdStatus(const std::wstring& text) {
-    PrintStatus(kHrdPage, text);
+void OnRigStatus(RigSource source, RigLinkState state, const std::wstring& radio) {
+    PrintStatus(source, RigStatusText(source, state, radio));
 }
 
 void OnSnapshotChanged() {
@@ -88,7 +88,7 @@ void InstallConsoleSink(const std::wstring& udpAddressText) {
     consoleSink.snapshotChanged = OnSnapshotChanged;
     consoleSink.udpStatus = OnUdpStatus;
     consoleSink.postResult = OnPostResult;
-    consoleSink.hrdStatus = OnHrdStatus;
+    consoleSink.rigStatus = OnRigStatus;
     InstallNotifySink(&consoleSink);
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/station_snapshot.h"
+#include "platform/notify.h"
 
 enum FrontEndPage { kHostedPage, kWpPage, kUdpPage, kHrdPage, kLivePage, kAppPage, kPageCount };
 inline constexpr const wchar_t* kPageNames[kPageCount] = {
@@ -39,10 +40,17 @@ inline const wchar_t* LastPostText(bool delivered) {
     return delivered ? L"Last post: OK" : L"Last post: FAILED";
 }
 
-// The HRD line while the poller has nothing of its own to say.
-inline const wchar_t* HrdEnabledText(bool enabled) {
+// rigctld has no page of its own: its controls stand in a group of this name on the HRD page,
+// and the console prefixes its lines with it.
+inline constexpr const wchar_t* kRigctldName = L"Hamlib (TCP)";
+
+// A rig source's line while its poller has nothing of its own to say.
+inline const wchar_t* RigEnabledText(bool enabled) {
     return enabled ? L"Enabled" : L"Disabled";
 }
+
+// A rig source's line for what its poller reported; `radio` counts for Connected only.
+std::wstring RigStatusText(RigSource source, RigLinkState state, const std::wstring& radio);
 
 // The UDP status line for a listener state (0 Stopped, 1 Listening, 2 BindError), naming the
 // address the listener binds for the address text (see UdpListenAddress).

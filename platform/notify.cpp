@@ -30,6 +30,6 @@ void NotifyPostResult(int target, bool delivered) {
     Tell(&NotifySink::postResult, target, delivered);
 }
 
-void SetHrdStatusText(const std::wstring& text) {
-    Tell(&NotifySink::hrdStatus, text);
+void NotifyRigStatus(RigSource source, RigLinkState state, const std::wstring& radio) {
+    Tell(&NotifySink::rigStatus, source, state, radio);
 }

@@ -24,14 +24,9 @@ Worker hrdWorker;
 // them, so a drop that comes after the copy is never lost.
 std::atomic<bool> hrdConnectionWanted{false};
 
-constexpr int kConnectLimitMs = 3000;
-constexpr int kRetrySlices = 30;
-
-const wchar_t* const kConnecting = L"Connecting...";
-const wchar_t* const kNotReachable = L"HRD not reachable \u2014 retrying";
-const wchar_t* const kConnected = L"Connected \u2014 ";
-const wchar_t* const kReconnecting = L"Reconnecting...";
-const wchar_t* const kStopped = L"Stopped";
+void Report(RigLinkState state, const std::wstring& radio = {}) {
+    NotifyRigStatus(RigSource::Hrd, state, radio);
+}
 
 struct HrdSettings {
     std::wstring host;
@@ -122,7 +117,7 @@ bool Handshake(HrdConnection& connection) {
         return false;
 
     WriteHrdControlsDump(connection, probe);
-    SetHrdStatusText(kConnected + connection.radio);
+    Report(RigLinkState::Connected, connection.radio);
     return true;
 }
 
@@ -137,8 +132,8 @@ void PollUntilFailure(HrdConnection& connection, const HrdSettings& copy) {
         Exchange(connection, connection.modeCommand, modeReply);
         if (connection.outOfStep)
             return; // the frequency just read may have answered an earlier question
-        RaiseStationUpdate(BuildHrdRecord(LeadingInteger(frequencyReply), ReadHrdMode(modeReply),
-                                          copy.myCall, copy.opCall, connection.radio));
+        RaiseStationUpdate(BuildRigRecord(LeadingInteger(frequencyReply), ReadHrdMode(modeReply),
+                                          copy.myCall, copy.opCall, connection.radio, L"HRD"));
         if (!WaitHrdSlices(std::int64_t(copy.intervalSeconds) * 10))
             return;
     }
@@ -152,7 +147,7 @@ void ConnectAndPoll() {
     if (!hrdRunning.load())
         return; // a stop may have cleared our flag just before we raised it
     const HrdSettings copy = CopyHrdSettings();
-    SetHrdStatusText(kConnecting);
+    Report(RigLinkState::Connecting);
 
     // Numeric IPv4 only: a host name is never resolved, it means this computer.
     const std::string address = IsDottedIpv4(copy.host) ? WideToUtf8(copy.host) : "127.0.0.1";
@@ -161,18 +156,18 @@ void ConnectAndPoll() {
     connection.socket = TcpSocket();
     hrdSocket.handle.store(connection.socket);
     if (connection.socket == kInvalidSocket) {
-        WaitHrdSlices(kRetrySlices);
+        WaitHrdSlices(kHrdRetrySlices);
         return;
     }
-    const bool connected = TcpConnectSocket(connection.socket, address, copy.port, kConnectLimitMs,
-                                            &hrdConnectionWanted);
+    const bool connected = TcpConnectSocket(connection.socket, address, copy.port,
+                                            kHrdConnectLimitMs, &hrdConnectionWanted);
     // A drop may have found the socket still connecting, where a shutdown need not take.
     if (!connected || !ConnectionWanted()) {
         CloseSocketSlot(hrdSocket);
         if (!ConnectionWanted())
             return; // stopped, or dropped to read new settings
-        SetHrdStatusText(kNotReachable);
-        WaitHrdSlices(kRetrySlices);
+        Report(RigLinkState::NotReachable);
+        WaitHrdSlices(kHrdRetrySlices);
         return;
     }
 
@@ -181,17 +176,17 @@ void ConnectAndPoll() {
         CloseSocketSlot(hrdSocket);
         if (!hrdRunning.load())
             return;
-        SetHrdStatusText(kReconnecting);
+        Report(RigLinkState::Reconnecting);
     } else {
         CloseSocketSlot(hrdSocket);
     }
-    WaitHrdSlices(kRetrySlices);
+    WaitHrdSlices(kHrdRetrySlices);
 }
 
 void HrdPollerWorker() {
     while (hrdRunning.load())
         ConnectAndPoll();
-    SetHrdStatusText(kStopped);
+    Report(RigLinkState::Stopped);
 }
 
 } // namespace

@@ -12,8 +12,12 @@ constexpr std::uint32_t kHrdMagic2 = 0xABCD1234;
 constexpr std::uint32_t kHrdHeaderSize = 16;
 // A reply's length field above this (1 MiB) is refused; it also bounds the one allocation.
 constexpr std::uint32_t kHrdMaxFrameSize = 0x100000;
-// A whole reply must arrive within this after its request went out.
+// A whole reply must arrive within this after its request went out. (rigctld's too.)
 constexpr int kHrdReplyLimitMs = 4000;
+// A connect is given up after this, and the next one waits this many slices of 100 ms, as after
+// any failed pass. (rigctld's too.)
+constexpr int kHrdConnectLimitMs = 3000;
+constexpr int kHrdRetrySlices = 30;
 
 // The commands, exactly as HRD expects them; the prefixed ones follow "[context] ".
 extern const wchar_t* const kHrdGetId;

@@ -74,7 +74,7 @@ TEST(HrdRecord, OnlyAFrequencyAboveZeroIsShownWithItsBand) {
     const std::pair<std::int64_t, std::wstring> cases[] = {
         {14074999, L"14.075 20m"}, {1, L"0.000 Unknown"}, {0, L" "}, {-14074000, L" "}};
     for (const auto& [hertz, shown] : cases) {
-        const StationSnapshot record = BuildHrdRecord(hertz, L"", L"", L"", L"");
+        const StationSnapshot record = BuildRigRecord(hertz, L"", L"", L"", L"", L"HRD");
         EXPECT_EQ(record.freq + L" " + record.band, shown) << hertz;
     }
 }

@@ -7,14 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "frontend/pages.h"
 #include "platform/notify.h"
 
 struct NotifyEvent {
-    enum Kind { SnapshotChanged, UdpStatus, PostResult, HrdStatus };
+    enum Kind { SnapshotChanged, UdpStatus, PostResult, RigStatus };
     NotifyEvent(Kind k, int a = 0, int b = 0, std::wstring t = std::wstring())
         : kind(k), first(a), second(b), text(std::move(t)) {}
     Kind kind;
-    int first;  // UDP state or target index
+    int first;  // UDP state, target index or rig source
     int second; // port or delivered (1/0)
     std::wstring text;
 };
@@ -28,8 +29,8 @@ struct NotifyRecorder {
         sink.postResult = [this](int target, bool delivered) {
             Record({NotifyEvent::PostResult, target, delivered});
         };
-        sink.hrdStatus = [this](const std::wstring& text) {
-            Record({NotifyEvent::HrdStatus, 0, 0, text});
+        sink.rigStatus = [this](RigSource source, RigLinkState state, const std::wstring& radio) {
+            Record({NotifyEvent::RigStatus, int(source), 0, RigStatusText(source, state, radio)});
         };
         InstallNotifySink(&sink);
     }
@@ -61,9 +62,15 @@ struct NotifyRecorder {
 
     // The events of one kind, in order, as what the window would show of them.
     std::vector<int> UdpStates() { return Of<int>(NotifyEvent::UdpStatus, &NotifyEvent::first); }
-    std::vector<std::wstring> HrdTexts() {
-        return Of<std::wstring>(NotifyEvent::HrdStatus, &NotifyEvent::text);
+    // A rig source's status lines.
+    std::vector<std::wstring> RigTexts(RigSource source) {
+        std::vector<std::wstring> texts;
+        for (const NotifyEvent& event : Events())
+            if (event.kind == NotifyEvent::RigStatus && event.first == int(source))
+                texts.push_back(event.text);
+        return texts;
     }
+    std::vector<std::wstring> HrdTexts() { return RigTexts(RigSource::Hrd); }
     std::vector<std::pair<int, bool>> PostResults() {
         std::vector<std::pair<int, bool>> results;
         for (const NotifyEvent& event : Events())
@@ -74,7 +81,8 @@ struct NotifyRecorder {
     int SnapshotChanges() {
         return int(Of<int>(NotifyEvent::SnapshotChanged, &NotifyEvent::first).size());
     }
-    template <typename T, typename Member> std::vector<T> Of(NotifyEvent::Kind kind, Member member) {
+    template <typename T, typename Member>
+    std::vector<T> Of(NotifyEvent::Kind kind, Member member) {
         std::vector<T> values;
         for (const NotifyEvent& event : Events())
             if (event.kind == kind)
