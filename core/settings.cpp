@@ -73,7 +73,7 @@ std::wstring ReadProfileString(const wchar_t* section, const wchar_t* key,
 
 ProfileFileState LoadSettings() {
     settings.settingsPath = ResolveSettingsPath();
-    // Read and parsed once for all nineteen keys.
+    // Read and parsed once for all the keys.
     const ProfileFile file = ProfileOpen(settings.settingsPath);
 
     DashboardTarget& hosted = settings.targets[0];
@@ -105,6 +105,14 @@ ProfileFileState LoadSettings() {
     settings.hrdMyCall = ReadText(file, L"hrd", L"mycall", L"");
     settings.hrdOperator = ReadText(file, L"hrd", L"operator", L"");
 
+    settings.rigctldEnabled = ReadBool(file, L"rigctld", L"enabled", false);
+    settings.rigctldHost = ReadText(file, L"rigctld", L"host", L"127.0.0.1");
+    settings.rigctldPort =
+        PortOrDefault(ReadInt(file, L"rigctld", L"port", kDefaultRigctldPort), kDefaultRigctldPort);
+    settings.rigctldIntervalSeconds = NormalizeInterval(ReadInt(file, L"rigctld", L"interval", 2));
+    settings.rigctldMyCall = ReadText(file, L"rigctld", L"mycall", L"");
+    settings.rigctldOperator = ReadText(file, L"rigctld", L"operator", L"");
+
     // Only a missing file is written at load: one we cannot read is left for the user to mend.
     if (file.state == ProfileFileState::Missing)
         SaveSettings();
@@ -132,6 +140,13 @@ void SaveSettings() {
     WriteInt(L"hrd", L"interval", settings.hrdIntervalSeconds);
     WriteText(L"hrd", L"mycall", settings.hrdMyCall);
     WriteText(L"hrd", L"operator", settings.hrdOperator);
+    // Last, so that a file from before rigctld gets it after its own sections.
+    WriteInt(L"rigctld", L"enabled", settings.rigctldEnabled ? 1 : 0);
+    WriteText(L"rigctld", L"host", settings.rigctldHost);
+    WriteInt(L"rigctld", L"port", settings.rigctldPort);
+    WriteInt(L"rigctld", L"interval", settings.rigctldIntervalSeconds);
+    WriteText(L"rigctld", L"mycall", settings.rigctldMyCall);
+    WriteText(L"rigctld", L"operator", settings.rigctldOperator);
 }
 
 int PortFromText(const std::wstring& text, int fallback) {
@@ -172,6 +187,13 @@ void ApplySettings(const SettingsForm& form) {
         settings.hrdIntervalSeconds = IntervalFromItemData(form.hrdIntervalData);
         settings.hrdMyCall = form.hrdMyCall;
         settings.hrdOperator = form.hrdOperator;
+        settings.rigctldEnabled = form.rigctldEnabled;
+        settings.rigctldHost =
+            form.rigctldHost.empty() ? std::wstring(L"127.0.0.1") : form.rigctldHost;
+        settings.rigctldPort = PortFromText(form.rigctldPortText, kDefaultRigctldPort);
+        settings.rigctldIntervalSeconds = IntervalFromItemData(form.rigctldIntervalData);
+        settings.rigctldMyCall = form.rigctldMyCall;
+        settings.rigctldOperator = form.rigctldOperator;
     }
     SaveSettings();
 }

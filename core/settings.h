@@ -26,6 +26,12 @@ struct Settings {
     int hrdIntervalSeconds = 2;
     std::wstring hrdMyCall;
     std::wstring hrdOperator;
+    bool rigctldEnabled = false;
+    std::wstring rigctldHost = L"127.0.0.1";
+    int rigctldPort = 4532;
+    int rigctldIntervalSeconds = 2;
+    std::wstring rigctldMyCall;
+    std::wstring rigctldOperator;
 };
 
 // Worker threads read the fields they need under PostSignal.mutex; the UI thread is the only
@@ -37,6 +43,7 @@ extern const wchar_t* const kWordPressDefaultUrl;
 
 constexpr int kDefaultUdpPort = 12060;
 constexpr int kDefaultHrdPort = 7809;
+constexpr int kDefaultRigctldPort = 4532;
 
 std::wstring ResolveSettingsPath();
 // Returns what was found at the settings path; only a missing file is written (with defaults).
@@ -63,6 +70,12 @@ struct SettingsForm {
     long long hrdIntervalData = 0;
     std::wstring hrdMyCall;
     std::wstring hrdOperator;
+    bool rigctldEnabled = false;
+    std::wstring rigctldHost;
+    std::wstring rigctldPortText;
+    long long rigctldIntervalData = 0;
+    std::wstring rigctldMyCall;
+    std::wstring rigctldOperator;
 };
 
 // The port, or the fallback when it lies outside 1..65535: never its low 16 bits, which would
