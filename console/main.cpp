@@ -145,7 +145,8 @@ int main(int argc, char** argv) {
             WaitForUdpStatus(std::chrono::seconds(1));
         else
             PrintStatus(kUdpPage, kStoppedText);
-        PrintStatus(kHrdPage, HrdEnabledText(settings.hrdEnabled));
+        PrintStatus(RigSource::Hrd, RigEnabledText(settings.hrdEnabled));
+        PrintStatus(RigSource::Rigctld, RigEnabledText(settings.rigctldEnabled));
     });
     if (options.testMode) {
         StartTestMode();

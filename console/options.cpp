@@ -37,12 +37,16 @@ bool ParseConsoleOptions(int argc, const char* const* argv, ConsoleOptions& opti
 
 std::string ConsoleUsage() {
     return "Usage: corvane [--test-mode] [--config-dir DIR]\n"
-           "Posts the station's status from loggers (UDP) and HRD (TCP) to the dashboards,\n"
-           "printing each status change, until SIGINT or SIGTERM.\n"
+           "Posts the station's status from loggers (UDP), HRD (TCP) and Hamlib's rigctld\n"
+           "(TCP) to the dashboards, printing each status change, until SIGINT or SIGTERM.\n"
            "\n"
            "  --test-mode       send demo data and ignore UDP, as the test mode box does\n"
            "  --config-dir DIR  keep settings.ini, the lock and the diagnostic files in DIR\n"
            "                    instead of $XDG_CONFIG_HOME/Corvane or ~/.config/Corvane\n"
            "  --help            print this text\n"
-           "  --version         print the version\n";
+           "  --version         print the version\n"
+           "\n"
+           "settings.ini in that folder has the sections [vellumar], [wp], [udp], [app], [hrd]\n"
+           "and [rigctld] (enabled, host, port 4532, interval, mycall, operator; off by\n"
+           "default). /usr/share/doc/corvane/linux.md describes every key.\n";
 }
