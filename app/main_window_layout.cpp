@@ -153,6 +153,30 @@ void BuildUdpPage(HWND window) {
     ui.udpStatusLabel = page.Label(kStoppedText, 24, 180, 400, 18);
 }
 
+// rigctld in the HRD page's lower half: seven tab titles do not fit in one row (six already need
+// a narrower padding), and one rig-control source is meant to be on, so the two read well
+// together. Three rows: enable and status; host, port and interval; MyCall and Operator.
+void BuildRigctldGroup(HWND window, PageBuilder& page) {
+    page.Add(CreateControl(window, 0, L"BUTTON", kRigctldName, WS_CHILD | WS_VISIBLE | BS_GROUPBOX,
+                           16, 268, 428, 96, 0));
+    ui.rigctldEnableBox = page.Add(CreateCheckBox(
+        window, IDC_RIGCTLD_ENABLE, L"Enable Hamlib rigctld TCP source", 24, 286, 220));
+    rigctldStatusLabel.store(page.Label(RigEnabledText(false), 250, 288, 186, 18));
+    page.Label(L"Host", 24, 314, 40, 18);
+    ui.rigctldHostEdit = page.Add(CreateEdit(window, IDC_RIGCTLD_HOST, 66, 312, 96, 22, 0));
+    page.Label(L"Port", 170, 314, 28, 18);
+    ui.rigctldPortEdit =
+        page.Add(CreateEdit(window, IDC_RIGCTLD_PORT, 200, 312, 50, 22, ES_NUMBER));
+    page.Label(L"Interval", 258, 314, 44, 18);
+    ui.rigctldIntervalBox = page.Add(CreateIntervalBox(window, IDC_RIGCTLD_INTERVAL, 306, 312,
+                                                       settings.rigctldIntervalSeconds, 0));
+    page.Label(L"MyCall", 24, 340, 40, 18);
+    ui.rigctldMyCallEdit = page.Add(CreateEdit(window, IDC_RIGCTLD_MYCALL, 66, 338, 96, 22, 0));
+    page.Label(L"Operator", 170, 340, 50, 18);
+    ui.rigctldOperatorEdit =
+        page.Add(CreateEdit(window, IDC_RIGCTLD_OPERATOR, 222, 338, 96, 22, 0));
+}
+
 void BuildHrdPage(HWND window) {
     PageBuilder page{window, 3};
     ui.hrdEnableBox = page.Add(CreateCheckBox(
@@ -168,8 +192,9 @@ void BuildHrdPage(HWND window) {
     ui.hrdMyCallEdit = page.Add(CreateEdit(window, IDC_HRD_MYCALL, 150, 162, 140, 22, 0));
     page.Label(L"Operator", 24, 192, 110, 18);
     ui.hrdOperatorEdit = page.Add(CreateEdit(window, IDC_HRD_OPERATOR, 150, 190, 140, 22, 0));
-    hrdStatusLabel.store(page.Label(HrdEnabledText(false), 24, 222, 400, 18));
+    hrdStatusLabel.store(page.Label(RigEnabledText(false), 24, 222, 400, 18));
     page.Label(L"HRD gives frequency + mode; MyCall/Operator are typed here.", 24, 244, 400, 18);
+    BuildRigctldGroup(window, page);
 }
 
 void BuildLiveStatusPage(HWND window) {
@@ -221,7 +246,14 @@ void FillFromSettings() {
     SetText(ui.hrdPortEdit, std::to_wstring(settings.hrdPort));
     SetText(ui.hrdMyCallEdit, settings.hrdMyCall);
     SetText(ui.hrdOperatorEdit, settings.hrdOperator);
-    SetText(hrdStatusLabel.load(), HrdEnabledText(settings.hrdEnabled));
+    SetText(hrdStatusLabel.load(), RigEnabledText(settings.hrdEnabled));
+
+    SetChecked(ui.rigctldEnableBox, settings.rigctldEnabled);
+    SetText(ui.rigctldHostEdit, settings.rigctldHost);
+    SetText(ui.rigctldPortEdit, std::to_wstring(settings.rigctldPort));
+    SetText(ui.rigctldMyCallEdit, settings.rigctldMyCall);
+    SetText(ui.rigctldOperatorEdit, settings.rigctldOperator);
+    SetText(rigctldStatusLabel.load(), RigEnabledText(settings.rigctldEnabled));
 }
 
 } // namespace

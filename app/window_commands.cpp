@@ -12,7 +12,6 @@
 #include "frontend/pages.h"
 #include "frontend/workers.h"
 #include "resources/resource.h"
-#include "sources/hrd/hrd_poller.h"
 #include "sources/udp/test_mode.h"
 #include "sources/udp/udp_listener.h"
 
@@ -89,7 +88,6 @@ void ToggleKeyVisible(DashboardPage& page) {
 }
 
 void OnSave(HWND window) {
-    const bool hrdWasRunning = hrdRunning.load();
     const bool udpWasRunning = udpRunning.load();
     ApplySettingsFromControls();
 
@@ -106,16 +104,8 @@ void OnSave(HWND window) {
         StopUdpListener();
     }
 
-    if (settings.hrdEnabled) {
-        if (!hrdWasRunning)
-            StartHrdPoller();
-        else
-            DropHrdConnection(); // it reconnects with the new settings
-    } else {
-        if (hrdWasRunning)
-            StopHrdPoller();
-        SetWindowTextW(hrdStatusLabel.load(), HrdEnabledText(false));
-    }
+    ApplyRigSettings(
+        [](RigSource source) { SetWindowTextW(RigStatusLabel(source), RigEnabledText(false)); });
 
     MessageBoxW(window, L"Settings saved.", L"Corvane", MB_OK | MB_ICONINFORMATION);
 }
@@ -222,6 +212,12 @@ void ApplySettingsFromControls() {
     form.hrdIntervalData = SelectedIntervalData(ui.hrdIntervalBox);
     form.hrdMyCall = WindowText(ui.hrdMyCallEdit);
     form.hrdOperator = WindowText(ui.hrdOperatorEdit);
+    form.rigctldEnabled = IsChecked(ui.rigctldEnableBox);
+    form.rigctldHost = WindowText(ui.rigctldHostEdit);
+    form.rigctldPortText = WindowText(ui.rigctldPortEdit);
+    form.rigctldIntervalData = SelectedIntervalData(ui.rigctldIntervalBox);
+    form.rigctldMyCall = WindowText(ui.rigctldMyCallEdit);
+    form.rigctldOperator = WindowText(ui.rigctldOperatorEdit);
     ApplySettings(form);
 }
 

@@ -23,6 +23,7 @@
 #include "tests/support/wait.h"
 #include "tools/dashboard_sink/dashboard_sink.h"
 #include "tools/hrd_sim/hrd_sim.h"
+#include "tools/rigctld_stand_in/rigctld_stand_in.h"
 
 using namespace std::chrono_literals;
 
@@ -99,7 +100,12 @@ const wchar_t* const kPages[] = {
     L"|1071 150 76 140 22 127.0.0.1|0 24 106 110 18 HRD port|1072 150 104 90 22 7809"
     L"|0 24 134 110 18 Poll interval|1073 150 132 120 0 2 seconds|0 24 164 110 18 MyCall"
     L"|1074 150 162 140 22 |0 24 192 110 18 Operator|1075 150 190 140 22 |0 24 222 400 18 Disabled"
-    L"|0 24 244 400 18 HRD gives frequency + mode; MyCall/Operator are typed here.",
+    L"|0 24 244 400 18 HRD gives frequency + mode; MyCall/Operator are typed here."
+    L"|0 16 268 428 96 Hamlib (TCP)|1080 24 286 220 20 Enable Hamlib rigctld TCP source"
+    L"|0 250 288 186 18 Disabled|0 24 314 40 18 Host|1081 66 312 96 22 127.0.0.1"
+    L"|0 170 314 28 18 Port|1082 200 312 50 22 4532|0 258 314 44 18 Interval"
+    L"|1083 306 312 120 0 2 seconds|0 24 340 40 18 MyCall|1084 66 338 96 22 "
+    L"|0 170 340 50 18 Operator|1085 222 338 96 22 ",
     L"Live Status",
     L"Application settings|1030 24 48 320 20 Start minimized to system tray"
     L"|1031 24 76 320 20 Start automatically when Windows starts"
@@ -314,6 +320,9 @@ class Shell : public testing::Test {
 TEST_F(Shell, SaveWritesEveryBoxAndRestartsTheSources) {
     HrdSim sim;
     ASSERT_TRUE(StartHrdSim(sim));
+    RigctldStandIn rigctld;
+    ASSERT_TRUE(StartRigctldStandIn(rigctld, DummyRigctldScript()));
+    const std::wstring rigctldPort = std::to_wstring(rigctld.port);
     const std::wstring before = std::to_wstring(FreePort(PortKind::Udp)),
                        after = std::to_wstring(FreePort(PortKind::Udp));
     const struct {
@@ -336,14 +345,22 @@ TEST_F(Shell, SaveWritesEveryBoxAndRestartsTheSources) {
         {IDC_HRD_INTERVAL, L"hrd.interval", L"1", L"2 seconds", L"1 second", L"2"},
         {IDC_HRD_MYCALL, L"hrd.mycall", L"N0CALL", L"N1NEW", L"N0CALL", L"N1NEW"},
         {IDC_HRD_OPERATOR, L"hrd.operator", L"K1OP", L"K2OP", L"K1OP", L"K2OP"},
+        {IDC_RIGCTLD_HOST, L"rigctld.host", L"127.0.0.1", L"", L"127.0.0.1", L"127.0.0.1"},
+        {IDC_RIGCTLD_PORT, L"rigctld.port", rigctldPort, rigctldPort, rigctldPort, rigctldPort},
+        {IDC_RIGCTLD_INTERVAL, L"rigctld.interval", L"5", L"1 second", L"5 seconds", L"1"},
+        {IDC_RIGCTLD_MYCALL, L"rigctld.mycall", L"N0RIG", L"N1RIG", L"N0RIG", L"N1RIG"},
+        {IDC_RIGCTLD_OPERATOR, L"rigctld.operator", L"K1R", L"K2R", L"K1R", L"K2R"},
     };
-    Store({L"udp.enabled=1", L"hrd.enabled=1", L"hrd.port=" + std::to_wstring(sim.port)});
+    Store({L"udp.enabled=1", L"hrd.enabled=1", L"hrd.port=" + std::to_wstring(sim.port),
+           L"rigctld.enabled=1"});
     for (const auto& field : fields)
         Store({field.name + L"=" + field.stored});
     ASSERT_TRUE(Launch());
-    HWND udpLine = At(kUdpPage, 24, 180), hrdLine = At(kHrdPage, 24, 222);
+    HWND udpLine = At(kUdpPage, 24, 180), hrdLine = At(kHrdPage, 24, 222),
+         rigctldLine = At(kHrdPage, 250, 288);
     Shows(udpLine, L"Listening on 0.0.0.0:" + before);
     Shows(hrdLine, L"Connected \u2014 IC-7300");
+    Shows(rigctldLine, L"Connected \u2014 Hamlib Dummy");
     for (const auto& field : fields) {
         EXPECT_EQ(field.shown.empty() ? L"" : Get(field.id), field.shown) << field.name;
         Put(field.id, field.typed);
@@ -357,9 +374,15 @@ TEST_F(Shell, SaveWritesEveryBoxAndRestartsTheSources) {
         const std::vector<std::wstring> sent = HrdSimCommands(sim);
         return std::count(sent.begin(), sent.end(), L"Get ID") == 2;
     }));
+    EXPECT_TRUE(WaitUntil([&] { // and rigctld's, which asks for the radio's name first
+        const std::vector<std::string> sent = RigctldStandInCommands(rigctld);
+        return std::count(sent.begin(), sent.end(), "\\dump_caps") == 2;
+    }));
     Toggle(IDC_HRD_ENABLE);
+    Toggle(IDC_RIGCTLD_ENABLE);
     ASSERT_TRUE(Save());
     EXPECT_EQ(Text(hrdLine), L"Disabled");
+    EXPECT_EQ(Text(rigctldLine), L"Disabled");
     const std::size_t seen = HrdSimCommands(sim).size(); // the poller is gone
     EXPECT_FALSE(WaitUntil([&] { return HrdSimCommands(sim).size() > seen; }, 1500ms));
 }
