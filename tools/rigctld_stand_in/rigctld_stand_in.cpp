@@ -1,0 +1,89 @@
+#include "tools/rigctld_stand_in/rigctld_stand_in.h"
+
+#include <chrono>
+
+#include "platform/net_peers.h"
+
+namespace {
+
+void Answer(SocketHandle socket, const std::string& reply) {
+    std::size_t start = 0;
+    for (std::size_t bar; (bar = reply.find('|', start)) != std::string::npos; start = bar + 1) {
+        SocketSend(socket, reply.data() + start, static_cast<int>(bar - start));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    SocketSend(socket, reply.data() + start, static_cast<int>(reply.size() - start));
+}
+
+void Serve(RigctldStandIn& standIn, SocketHandle socket) {
+    std::string pending;
+    char buffer[1024];
+    for (int n; (n = SocketReceive(socket, buffer, sizeof buffer)) > 0;) {
+        pending.append(buffer, static_cast<std::size_t>(n));
+        for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
+            const std::string command = pending.substr(0, end);
+            pending.erase(0, end + 1);
+            std::string reply;
+            bool answered = false;
+            {
+                std::lock_guard<std::mutex> lock(standIn.mutex);
+                standIn.commands.push_back(command);
+                const auto found = standIn.script.find(command);
+                if ((answered = found != standIn.script.end()))
+                    reply = found->second;
+            }
+            if (answered)
+                Answer(socket, reply);
+        }
+    }
+}
+
+// Only this thread closes the sockets, and under the slot's lock, as in the HRD simulator.
+void ServeLoop(RigctldStandIn* standIn) {
+    while (true) {
+        standIn->connection.handle.store(TcpAccept(standIn->listener));
+        if (!standIn->running.load())
+            break;
+        Serve(*standIn, standIn->connection.handle.load());
+        CloseSocketSlot(standIn->connection);
+    }
+    CloseSocketSlot(standIn->connection);
+    CloseSocket(standIn->listener);
+}
+
+} // namespace
+
+RigctldScript DummyRigctldScript() {
+    return {{"\\dump_caps", "Caps dump for model: 1\nModel name:\tDummy\nMfg name:\tHamlib\n"
+                            "Can get Mode:\tY\n\nOverall backend warnings: 0   \nRPRT 0\n"},
+            {"f", "14074000\n"},
+            {"m", "USB\n2400\n"}};
+}
+
+RigctldStandIn::~RigctldStandIn() {
+    StopRigctldStandIn(*this);
+}
+
+bool StartRigctldStandIn(RigctldStandIn& standIn, const RigctldScript& script) {
+    standIn.listener = TcpListen("127.0.0.1", 0);
+    if (standIn.listener == kInvalidSocket)
+        return false;
+    standIn.port = LocalPort(standIn.listener);
+    standIn.script = script;
+    standIn.running.store(true);
+    standIn.thread = std::thread(ServeLoop, &standIn);
+    return true;
+}
+
+void StopRigctldStandIn(RigctldStandIn& standIn) {
+    if (!standIn.running.exchange(false))
+        return;
+    WakeSocketSlot(standIn.connection);
+    CloseSocket(TcpConnect("127.0.0.1", standIn.port, 1000)); // gets a waiting accept going
+    standIn.thread.join();
+}
+
+std::vector<std::string> RigctldStandInCommands(RigctldStandIn& standIn) {
+    std::lock_guard<std::mutex> lock(standIn.mutex);
+    return standIn.commands;
+}
