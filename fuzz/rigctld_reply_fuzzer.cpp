@@ -13,25 +13,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view input(reinterpret_cast<const char*>(data), size);
     for (int valueLines = 0; valueLines <= 2; ++valueLines) {
         const RigctldReply reply = ReadRigctldReply(input, valueLines);
-        const bool ended = reply.state != RigctldReplyState::Incomplete;
-        std::size_t bytes = 0;
-        for (const std::string& line : reply.lines)
-            bytes += line.size() + 1;
-        if (reply.used > size || ended != (reply.used > 0) || bytes > reply.used ||
-            (reply.state != RigctldReplyState::Complete && !reply.lines.empty()) ||
-            (reply.state == RigctldReplyState::Complete && valueLines > 0 &&
-             reply.lines.size() != std::size_t(valueLines)) ||
-            (reply.state != RigctldReplyState::Malformed && reply.used > kRigctldMaxReply))
+        const bool complete = reply.state == RigctldReplyState::Complete;
+        if (reply.used > size || (reply.state == RigctldReplyState::Incomplete) != !reply.used ||
+            (!complete && !reply.lines.empty()) ||
+            (complete && (reply.used > kRigctldMaxReply ||
+                          (valueLines && reply.lines.size() != std::size_t(valueLines)))))
             std::abort();
-        if (reply.state != RigctldReplyState::Complete)
-            continue;
-        const std::string name = RigctldRadioName(reply.lines);
-        const std::int64_t hertz = RigctldHertz(reply.lines.empty() ? "" : reply.lines[0]);
-        const StationSnapshot record = BuildRigRecord(
-            hertz, Utf8ToWide(TrimRigctldText(reply.lines.empty() ? "" : reply.lines[0])),
-            L"N0CALL", L"", Utf8ToWide(name), L"Hamlib");
-        if (name.size() > reply.used || (hertz > 0) == record.freq.empty() ||
-            record.freq.size() > 31)
+        const std::string first = reply.lines.empty() ? "" : reply.lines[0];
+        const StationSnapshot record =
+            BuildRigRecord(RigctldHertz(first), Utf8ToWide(TrimRigctldText(first)), L"N0CALL", L"",
+                           Utf8ToWide(RigctldRadioName(reply.lines)), L"Hamlib");
+        if ((RigctldHertz(first) > 0) == record.freq.empty() || record.freq.size() > 31)
             std::abort();
     }
     return 0;

@@ -9,24 +9,14 @@
 #include "core/numbers.h"
 #include "core/settings.h"
 #include "core/station_snapshot.h"
-#include "core/worker.h"
-#include "platform/notify.h"
 #include "platform/text.h"
 #include "sources/hrd/hrd_protocol.h"
 #include "sources/hrd/hrd_record.h"
+#include "sources/rig_link.h"
 
 namespace {
 
-Worker hrdWorker;
-
-// Cleared by a stop and by a drop: the pass in hand (connect, handshake, polls, the waits) ends at
-// its next look, and the next pass reads the settings afresh. Raised again before a pass copies
-// them, so a drop that comes after the copy is never lost.
-std::atomic<bool> hrdConnectionWanted{false};
-
-void Report(RigLinkState state, const std::wstring& radio = {}) {
-    NotifyRigStatus(RigSource::Hrd, state, radio);
-}
+RigLink hrdLink{RigSource::Hrd};
 
 struct HrdSettings {
     std::wstring host;
@@ -48,12 +38,7 @@ HrdSettings CopyHrdSettings() {
 }
 
 bool ConnectionWanted() {
-    return hrdRunning.load() && hrdConnectionWanted.load();
-}
-
-// Waits whole slices of 100 ms, cut short by a stop or a drop; false once one came.
-bool WaitHrdSlices(std::int64_t slices) {
-    return WaitSlices(hrdWorker, slices, &hrdConnectionWanted);
+    return RigLinkWanted(hrdLink);
 }
 
 struct HrdConnection {
@@ -117,7 +102,7 @@ bool Handshake(HrdConnection& connection) {
         return false;
 
     WriteHrdControlsDump(connection, probe);
-    Report(RigLinkState::Connected, connection.radio);
+    ReportRigLink(hrdLink, RigLinkState::Connected, connection.radio);
     return true;
 }
 
@@ -134,77 +119,41 @@ void PollUntilFailure(HrdConnection& connection, const HrdSettings& copy) {
             return; // the frequency just read may have answered an earlier question
         RaiseStationUpdate(BuildRigRecord(LeadingInteger(frequencyReply), ReadHrdMode(modeReply),
                                           copy.myCall, copy.opCall, connection.radio, L"HRD"));
-        if (!WaitHrdSlices(std::int64_t(copy.intervalSeconds) * 10))
+        if (!WaitRigLink(hrdLink, std::int64_t(copy.intervalSeconds) * 10))
             return;
     }
 }
 
 // One pass: connect, handshake, poll until the connection fails or is dropped, or the worker is
-// stopped. Whatever fails, the next pass waits as after a refused connect, so a peer that drops
-// every handshake or poll is not hammered; a stop or a drop cuts the wait short.
+// stopped.
 void ConnectAndPoll() {
-    hrdConnectionWanted.store(true);
-    if (!hrdRunning.load())
-        return; // a stop may have cleared our flag just before we raised it
+    if (!BeginRigLinkPass(hrdLink))
+        return;
     const HrdSettings copy = CopyHrdSettings();
-    Report(RigLinkState::Connecting);
-
-    // Numeric IPv4 only: a host name is never resolved, it means this computer.
-    const std::string address = IsDottedIpv4(copy.host) ? WideToUtf8(copy.host) : "127.0.0.1";
     HrdConnection connection;
-    // In the slot before connecting, so that a stop or a drop (a Save) can cut the connect short.
-    connection.socket = TcpSocket();
-    hrdSocket.handle.store(connection.socket);
-    if (connection.socket == kInvalidSocket) {
-        WaitHrdSlices(kHrdRetrySlices);
+    connection.socket = ConnectRigLink(hrdLink, copy.host, copy.port);
+    if (connection.socket == kInvalidSocket)
         return;
-    }
-    const bool connected = TcpConnectSocket(connection.socket, address, copy.port,
-                                            kHrdConnectLimitMs, &hrdConnectionWanted);
-    // A drop may have found the socket still connecting, where a shutdown need not take.
-    if (!connected || !ConnectionWanted()) {
-        CloseSocketSlot(hrdSocket);
-        if (!ConnectionWanted())
-            return; // stopped, or dropped to read new settings
-        Report(RigLinkState::NotReachable);
-        WaitHrdSlices(kHrdRetrySlices);
-        return;
-    }
-
-    if (Handshake(connection)) {
+    const bool polled = Handshake(connection);
+    if (polled)
         PollUntilFailure(connection, copy);
-        CloseSocketSlot(hrdSocket);
-        if (!hrdRunning.load())
-            return;
-        Report(RigLinkState::Reconnecting);
-    } else {
-        CloseSocketSlot(hrdSocket);
-    }
-    WaitHrdSlices(kHrdRetrySlices);
-}
-
-void HrdPollerWorker() {
-    while (hrdRunning.load())
-        ConnectAndPoll();
-    Report(RigLinkState::Stopped);
+    EndRigLinkPass(hrdLink, polled);
 }
 
 } // namespace
 
-std::atomic<bool>& hrdRunning = hrdWorker.running;
-SocketSlot hrdSocket;
+std::atomic<bool>& hrdRunning = hrdLink.worker.running;
+SocketSlot& hrdSocket = hrdLink.socket;
 const wchar_t* const kHrdControlsFileName = L"corvane-hrd-controls.txt";
 
 void StartHrdPoller() {
-    StartWorker(hrdWorker, HrdPollerWorker);
+    StartRigLink(hrdLink, ConnectAndPoll);
 }
 
 void StopHrdPoller() {
-    StopWorker(hrdWorker, [] { DropHrdConnection(); });
+    StopRigLink(hrdLink);
 }
 
 void DropHrdConnection() {
-    hrdConnectionWanted.store(false);
-    WakeSocketSlot(hrdSocket);
-    WakeWorker(hrdWorker);
+    DropRigLink(hrdLink);
 }

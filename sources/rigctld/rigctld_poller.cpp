@@ -6,26 +6,17 @@
 #include <mutex>
 #include <string>
 
-#include "core/numbers.h"
 #include "core/settings.h"
 #include "core/station_snapshot.h"
-#include "core/worker.h"
-#include "platform/notify.h"
 #include "platform/text.h"
 #include "sources/hrd/hrd_protocol.h"
 #include "sources/hrd/hrd_record.h"
+#include "sources/rig_link.h"
 #include "sources/rigctld/rigctld_reply.h"
 
 namespace {
 
-Worker rigctldWorker;
-
-// Cleared by a stop and by a drop, raised again before a pass copies the settings: as HRD's.
-std::atomic<bool> rigctldConnectionWanted{false};
-
-void Report(RigLinkState state, const std::wstring& radio = {}) {
-    NotifyRigStatus(RigSource::Rigctld, state, radio);
-}
+RigLink rigctldLink{RigSource::Rigctld};
 
 struct RigctldSettings {
     std::wstring host;
@@ -47,18 +38,10 @@ RigctldSettings CopyRigctldSettings() {
     return copy;
 }
 
-bool ConnectionWanted() {
-    return rigctldRunning.load() && rigctldConnectionWanted.load();
-}
-
-bool WaitRigctldSlices(std::int64_t slices) {
-    return WaitSlices(rigctldWorker, slices, &rigctldConnectionWanted);
-}
-
 // Only on the connection in hand, and only while it is wanted: once another thread has closed it,
 // its handle may already belong to a newer socket elsewhere in the process.
 RigctldReply Exchange(SocketHandle socket, const std::string& command, int valueLines) {
-    if (!ConnectionWanted() || rigctldSocket.handle.load() != socket) {
+    if (!RigLinkWanted(rigctldLink) || rigctldSocket.handle.load() != socket) {
         RigctldReply reply;
         reply.state = RigctldReplyState::Malformed;
         return reply;
@@ -69,7 +52,7 @@ RigctldReply Exchange(SocketHandle socket, const std::string& command, int value
 // Polls until an exchange fails or the connection is no longer wanted. A refused frequency ends
 // the connection too (no publish); a refused mode is published empty.
 void PollUntilFailure(SocketHandle socket, const RigctldSettings& copy, const std::wstring& radio) {
-    while (ConnectionWanted()) {
+    while (RigLinkWanted(rigctldLink)) {
         const RigctldReply frequency = Exchange(socket, "f\n", 1);
         if (frequency.state != RigctldReplyState::Complete)
             return;
@@ -79,72 +62,47 @@ void PollUntilFailure(SocketHandle socket, const RigctldSettings& copy, const st
         const std::string modeText = mode.lines.empty() ? "" : TrimRigctldText(mode.lines[0]);
         RaiseStationUpdate(BuildRigRecord(RigctldHertz(frequency.lines[0]), Utf8ToWide(modeText),
                                           copy.myCall, copy.opCall, radio, L"Hamlib"));
-        if (!WaitRigctldSlices(std::int64_t(copy.intervalSeconds) * 10))
+        if (!WaitRigLink(rigctldLink, std::int64_t(copy.intervalSeconds) * 10))
             return;
     }
 }
 
-// One pass, as HRD's: connect, learn the radio, poll until something fails; then the same wait
-// before the next pass, which a stop or a drop cuts short.
+// One pass: connect, learn the radio's name, poll until something fails or the connection is
+// dropped or the worker stopped. The name once per connection; a rigctld that refuses it still
+// gives frequency and mode.
 void ConnectAndPoll() {
-    rigctldConnectionWanted.store(true);
-    if (!rigctldRunning.load())
-        return; // a stop may have cleared our flag just before we raised it
+    if (!BeginRigLinkPass(rigctldLink))
+        return;
     const RigctldSettings copy = CopyRigctldSettings();
-    Report(RigLinkState::Connecting);
-
-    // Numeric IPv4 only, as for HRD: a name is never looked up, it means this computer.
-    const std::string address = IsDottedIpv4(copy.host) ? WideToUtf8(copy.host) : "127.0.0.1";
-    const SocketHandle socket = TcpSocket();
-    rigctldSocket.handle.store(socket);
-    if (socket == kInvalidSocket) {
-        WaitRigctldSlices(kHrdRetrySlices);
+    const SocketHandle socket = ConnectRigLink(rigctldLink, copy.host, copy.port);
+    if (socket == kInvalidSocket)
         return;
-    }
-    const bool connected =
-        TcpConnectSocket(socket, address, copy.port, kHrdConnectLimitMs, &rigctldConnectionWanted);
-    if (!connected || !ConnectionWanted()) {
-        CloseSocketSlot(rigctldSocket);
-        if (!ConnectionWanted())
-            return;
-        Report(RigLinkState::NotReachable);
-        WaitRigctldSlices(kHrdRetrySlices);
-        return;
-    }
-
-    // The name once per connection; a rigctld that refuses it still gives frequency and mode.
     const RigctldReply caps = Exchange(socket, "\\dump_caps\n", 0);
-    if (caps.state == RigctldReplyState::Complete || caps.state == RigctldReplyState::Refused) {
+    const bool polled =
+        caps.state == RigctldReplyState::Complete || caps.state == RigctldReplyState::Refused;
+    if (polled) {
         const std::wstring radio = Utf8ToWide(RigctldRadioName(caps.lines));
-        Report(RigLinkState::Connected, radio);
+        ReportRigLink(rigctldLink, RigLinkState::Connected, radio);
         PollUntilFailure(socket, copy, radio);
-        CloseSocketSlot(rigctldSocket);
-        if (!rigctldRunning.load())
-            return;
-        Report(RigLinkState::Reconnecting);
-    } else {
-        CloseSocketSlot(rigctldSocket);
     }
-    WaitRigctldSlices(kHrdRetrySlices);
-}
-
-void RigctldPollerWorker() {
-    while (rigctldRunning.load())
-        ConnectAndPoll();
-    Report(RigLinkState::Stopped);
+    EndRigLinkPass(rigctldLink, polled);
 }
 
 } // namespace
 
-std::atomic<bool>& rigctldRunning = rigctldWorker.running;
-SocketSlot rigctldSocket;
+std::atomic<bool>& rigctldRunning = rigctldLink.worker.running;
+SocketSlot& rigctldSocket = rigctldLink.socket;
 
 void StartRigctldPoller() {
-    StartWorker(rigctldWorker, RigctldPollerWorker);
+    StartRigLink(rigctldLink, ConnectAndPoll);
 }
 
 void StopRigctldPoller() {
-    StopWorker(rigctldWorker, [] { DropRigctldConnection(); });
+    StopRigLink(rigctldLink);
+}
+
+void DropRigctldConnection() {
+    DropRigLink(rigctldLink);
 }
 
 RigctldReply RigctldExchange(SocketHandle socket, const std::string& command, int valueLines) {
@@ -173,10 +131,4 @@ RigctldReply RigctldExchange(SocketHandle socket, const std::string& command, in
             read.state = RigctldReplyState::Malformed;
         return read;
     }
-}
-
-void DropRigctldConnection() {
-    rigctldConnectionWanted.store(false);
-    WakeSocketSlot(rigctldSocket);
-    WakeWorker(rigctldWorker);
 }

@@ -9,7 +9,7 @@
 #include "sources/rigctld/rigctld_reply.h"
 
 extern std::atomic<bool>& rigctldRunning;
-extern SocketSlot rigctldSocket;
+extern SocketSlot& rigctldSocket;
 
 void StartRigctldPoller();
 void StopRigctldPoller();

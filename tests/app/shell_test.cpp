@@ -322,7 +322,7 @@ TEST_F(Shell, SaveWritesEveryBoxAndRestartsTheSources) {
     ASSERT_TRUE(StartHrdSim(sim));
     RigctldStandIn rigctld;
     ASSERT_TRUE(StartRigctldStandIn(rigctld, DummyRigctldScript()));
-    const std::wstring rigctldPort = std::to_wstring(rigctld.port);
+    const std::wstring rigctldPort = std::to_wstring(rigctld.peer.port);
     const std::wstring before = std::to_wstring(FreePort(PortKind::Udp)),
                        after = std::to_wstring(FreePort(PortKind::Udp));
     const struct {

@@ -75,11 +75,9 @@ TEST(SettingsStore, LoadAppliesTheRulesOfEachKeyAndLeavesTheFileAlone) {
                   3 * other);
     }
     // rigctld's port out of range is its default at once (HRD's waits for the poller).
-    for (const char* port : {"0", "65536", "-4532", "x"}) {
-        ASSERT_TRUE(WriteWholeFile(settings.settingsPath, "[rigctld]\nport=" + std::string(port)));
-        LoadSettings();
-        EXPECT_EQ(settings.rigctldPort, 4532) << port;
-    }
+    ASSERT_TRUE(WriteWholeFile(settings.settingsPath, "[rigctld]\nport=65536"));
+    LoadSettings();
+    EXPECT_EQ(settings.rigctldPort, 4532);
 }
 
 TEST(SettingsApply, RulesForEachFieldThenTheFile) {

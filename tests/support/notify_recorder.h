@@ -11,11 +11,11 @@
 #include "platform/notify.h"
 
 struct NotifyEvent {
-    enum Kind { SnapshotChanged, UdpStatus, PostResult, RigStatus };
+    enum Kind { SnapshotChanged, UdpStatus, PostResult, HrdStatus, RigctldStatus };
     NotifyEvent(Kind k, int a = 0, int b = 0, std::wstring t = std::wstring())
         : kind(k), first(a), second(b), text(std::move(t)) {}
     Kind kind;
-    int first;  // UDP state, target index or rig source
+    int first;  // UDP state or target index
     int second; // port or delivered (1/0)
     std::wstring text;
 };
@@ -30,7 +30,8 @@ struct NotifyRecorder {
             Record({NotifyEvent::PostResult, target, delivered});
         };
         sink.rigStatus = [this](RigSource source, RigLinkState state, const std::wstring& radio) {
-            Record({NotifyEvent::RigStatus, int(source), 0, RigStatusText(source, state, radio)});
+            Record({source == RigSource::Hrd ? NotifyEvent::HrdStatus : NotifyEvent::RigctldStatus,
+                    0, 0, RigStatusText(source, state, radio)});
         };
         InstallNotifySink(&sink);
     }
@@ -62,13 +63,10 @@ struct NotifyRecorder {
 
     // The events of one kind, in order, as what the window would show of them.
     std::vector<int> UdpStates() { return Of<int>(NotifyEvent::UdpStatus, &NotifyEvent::first); }
-    // A rig source's status lines.
     std::vector<std::wstring> RigTexts(RigSource source) {
-        std::vector<std::wstring> texts;
-        for (const NotifyEvent& event : Events())
-            if (event.kind == NotifyEvent::RigStatus && event.first == int(source))
-                texts.push_back(event.text);
-        return texts;
+        return Of<std::wstring>(source == RigSource::Hrd ? NotifyEvent::HrdStatus
+                                                         : NotifyEvent::RigctldStatus,
+                                &NotifyEvent::text);
     }
     std::vector<std::wstring> HrdTexts() { return RigTexts(RigSource::Hrd); }
     std::vector<std::pair<int, bool>> PostResults() {

@@ -44,43 +44,17 @@ void Serve(HrdSim& sim, SocketHandle socket) {
     }
 }
 
-// Only this thread closes the sockets, and under the slot's lock, so a stop never wakes a
-// handle that is already closed and perhaps reused.
-void ServeLoop(HrdSim* sim) {
-    while (true) {
-        sim->connection.handle.store(TcpAccept(sim->listener));
-        if (!sim->running.load())
-            break; // the stop's wake-up call
-        Serve(*sim, sim->connection.handle.load());
-        CloseSocketSlot(sim->connection);
-    }
-    CloseSocketSlot(sim->connection);
-    CloseSocket(sim->listener);
-}
-
 } // namespace
 
-HrdSim::~HrdSim() {
-    StopHrdSim(*this);
-}
-
 bool StartHrdSim(HrdSim& sim, const HrdSimScript& script, int port) {
-    sim.listener = TcpListen("127.0.0.1", port);
-    if (sim.listener == kInvalidSocket)
-        return false;
-    sim.port = LocalPort(sim.listener);
     sim.script = script;
-    sim.running.store(true);
-    sim.thread = std::thread(ServeLoop, &sim);
-    return true;
+    const bool started = sim.peer.Start(port, [&sim](SocketHandle socket) { Serve(sim, socket); });
+    sim.port = sim.peer.port;
+    return started;
 }
 
 void StopHrdSim(HrdSim& sim) {
-    if (!sim.running.exchange(false))
-        return;
-    WakeSocketSlot(sim.connection);
-    CloseSocket(TcpConnect("127.0.0.1", sim.port, 1000)); // gets a waiting accept going
-    sim.thread.join();
+    sim.peer.Stop();
 }
 
 void SetHrdSimScript(HrdSim& sim, const HrdSimScript& script) {

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "platform/net_peers.h"
+#include "platform/net.h"
 
 namespace {
 
@@ -38,19 +38,6 @@ void Serve(RigctldStandIn& standIn, SocketHandle socket) {
     }
 }
 
-// Only this thread closes the sockets, and under the slot's lock, as in the HRD simulator.
-void ServeLoop(RigctldStandIn* standIn) {
-    while (true) {
-        standIn->connection.handle.store(TcpAccept(standIn->listener));
-        if (!standIn->running.load())
-            break;
-        Serve(*standIn, standIn->connection.handle.load());
-        CloseSocketSlot(standIn->connection);
-    }
-    CloseSocketSlot(standIn->connection);
-    CloseSocket(standIn->listener);
-}
-
 } // namespace
 
 RigctldScript DummyRigctldScript() {
@@ -60,27 +47,9 @@ RigctldScript DummyRigctldScript() {
             {"m", "USB\n2400\n"}};
 }
 
-RigctldStandIn::~RigctldStandIn() {
-    StopRigctldStandIn(*this);
-}
-
 bool StartRigctldStandIn(RigctldStandIn& standIn, const RigctldScript& script) {
-    standIn.listener = TcpListen("127.0.0.1", 0);
-    if (standIn.listener == kInvalidSocket)
-        return false;
-    standIn.port = LocalPort(standIn.listener);
     standIn.script = script;
-    standIn.running.store(true);
-    standIn.thread = std::thread(ServeLoop, &standIn);
-    return true;
-}
-
-void StopRigctldStandIn(RigctldStandIn& standIn) {
-    if (!standIn.running.exchange(false))
-        return;
-    WakeSocketSlot(standIn.connection);
-    CloseSocket(TcpConnect("127.0.0.1", standIn.port, 1000)); // gets a waiting accept going
-    standIn.thread.join();
+    return standIn.peer.Start(0, [&standIn](SocketHandle socket) { Serve(standIn, socket); });
 }
 
 std::vector<std::string> RigctldStandInCommands(RigctldStandIn& standIn) {
