@@ -155,26 +155,27 @@ void BuildUdpPage(HWND window) {
 
 // rigctld in the HRD page's lower half: seven tab titles do not fit in one row (six already need
 // a narrower padding), and one rig-control source is meant to be on, so the two read well
-// together. Three rows: enable and status; host, port and interval; MyCall and Operator.
-void BuildRigctldGroup(HWND window, PageBuilder& page) {
-    page.Add(CreateControl(window, 0, L"BUTTON", kRigctldName, WS_CHILD | WS_VISIBLE | BS_GROUPBOX,
-                           16, 268, 428, 96, 0));
+// together. A heading with the status beside it (in HRD's value column), the enable box, then
+// host, port and interval, then MyCall and Operator. (A group box would paint its inside in the
+// parent's colour, not the page's.)
+void BuildRigctldSection(HWND window, PageBuilder& page) {
+    page.Label(kRigctldName, 24, 270, 110, 18);
+    rigctldStatusLabel.store(page.Label(RigEnabledText(false), 150, 270, 290, 18));
     ui.rigctldEnableBox = page.Add(CreateCheckBox(
-        window, IDC_RIGCTLD_ENABLE, L"Enable Hamlib rigctld TCP source", 24, 286, 220));
-    rigctldStatusLabel.store(page.Label(RigEnabledText(false), 250, 288, 186, 18));
-    page.Label(L"Host", 24, 314, 40, 18);
-    ui.rigctldHostEdit = page.Add(CreateEdit(window, IDC_RIGCTLD_HOST, 66, 312, 96, 22, 0));
-    page.Label(L"Port", 170, 314, 28, 18);
+        window, IDC_RIGCTLD_ENABLE, L"Enable Hamlib rigctld TCP source", 24, 288, 360));
+    page.Label(L"Host", 24, 314, 44, 18);
+    ui.rigctldHostEdit = page.Add(CreateEdit(window, IDC_RIGCTLD_HOST, 70, 312, 96, 22, 0));
+    page.Label(L"Port", 174, 314, 30, 18);
     ui.rigctldPortEdit =
-        page.Add(CreateEdit(window, IDC_RIGCTLD_PORT, 200, 312, 50, 22, ES_NUMBER));
-    page.Label(L"Interval", 258, 314, 44, 18);
-    ui.rigctldIntervalBox = page.Add(CreateIntervalBox(window, IDC_RIGCTLD_INTERVAL, 306, 312,
+        page.Add(CreateEdit(window, IDC_RIGCTLD_PORT, 206, 312, 50, 22, ES_NUMBER));
+    page.Label(L"Interval", 264, 314, 54, 18);
+    ui.rigctldIntervalBox = page.Add(CreateIntervalBox(window, IDC_RIGCTLD_INTERVAL, 320, 312,
                                                        settings.rigctldIntervalSeconds, 0));
-    page.Label(L"MyCall", 24, 340, 40, 18);
-    ui.rigctldMyCallEdit = page.Add(CreateEdit(window, IDC_RIGCTLD_MYCALL, 66, 338, 96, 22, 0));
-    page.Label(L"Operator", 170, 340, 50, 18);
+    page.Label(L"MyCall", 24, 340, 44, 18);
+    ui.rigctldMyCallEdit = page.Add(CreateEdit(window, IDC_RIGCTLD_MYCALL, 70, 338, 96, 22, 0));
+    page.Label(L"Operator", 174, 340, 58, 18);
     ui.rigctldOperatorEdit =
-        page.Add(CreateEdit(window, IDC_RIGCTLD_OPERATOR, 222, 338, 96, 22, 0));
+        page.Add(CreateEdit(window, IDC_RIGCTLD_OPERATOR, 234, 338, 96, 22, 0));
 }
 
 void BuildHrdPage(HWND window) {
@@ -194,7 +195,7 @@ void BuildHrdPage(HWND window) {
     ui.hrdOperatorEdit = page.Add(CreateEdit(window, IDC_HRD_OPERATOR, 150, 190, 140, 22, 0));
     hrdStatusLabel.store(page.Label(RigEnabledText(false), 24, 222, 400, 18));
     page.Label(L"HRD gives frequency + mode; MyCall/Operator are typed here.", 24, 244, 400, 18);
-    BuildRigctldGroup(window, page);
+    BuildRigctldSection(window, page);
 }
 
 void BuildLiveStatusPage(HWND window) {

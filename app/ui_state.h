@@ -45,7 +45,7 @@ struct UiState {
     HWND hrdMyCallEdit = nullptr;
     HWND hrdOperatorEdit = nullptr;
 
-    HWND rigctldEnableBox = nullptr; // in a group on the HRD page
+    HWND rigctldEnableBox = nullptr; // in the HRD page's lower half
     HWND rigctldHostEdit = nullptr;
     HWND rigctldPortEdit = nullptr;
     HWND rigctldIntervalBox = nullptr;

@@ -40,8 +40,8 @@ inline const wchar_t* LastPostText(bool delivered) {
     return delivered ? L"Last post: OK" : L"Last post: FAILED";
 }
 
-// rigctld has no page of its own: its controls stand in a group of this name on the HRD page,
-// and the console prefixes its lines with it.
+// rigctld has no page of its own: its controls stand under a heading of this name on the HRD
+// page, and the console prefixes its lines with it.
 inline constexpr const wchar_t* kRigctldName = L"Hamlib (TCP)";
 
 // A rig source's line while its poller has nothing of its own to say.

@@ -101,11 +101,11 @@ const wchar_t* const kPages[] = {
     L"|0 24 134 110 18 Poll interval|1073 150 132 120 0 2 seconds|0 24 164 110 18 MyCall"
     L"|1074 150 162 140 22 |0 24 192 110 18 Operator|1075 150 190 140 22 |0 24 222 400 18 Disabled"
     L"|0 24 244 400 18 HRD gives frequency + mode; MyCall/Operator are typed here."
-    L"|0 16 268 428 96 Hamlib (TCP)|1080 24 286 220 20 Enable Hamlib rigctld TCP source"
-    L"|0 250 288 186 18 Disabled|0 24 314 40 18 Host|1081 66 312 96 22 127.0.0.1"
-    L"|0 170 314 28 18 Port|1082 200 312 50 22 4532|0 258 314 44 18 Interval"
-    L"|1083 306 312 120 0 2 seconds|0 24 340 40 18 MyCall|1084 66 338 96 22 "
-    L"|0 170 340 50 18 Operator|1085 222 338 96 22 ",
+    L"|0 24 270 110 18 Hamlib (TCP)|0 150 270 290 18 Disabled"
+    L"|1080 24 288 360 20 Enable Hamlib rigctld TCP source|0 24 314 44 18 Host"
+    L"|1081 70 312 96 22 127.0.0.1|0 174 314 30 18 Port|1082 206 312 50 22 4532"
+    L"|0 264 314 54 18 Interval|1083 320 312 120 0 2 seconds|0 24 340 44 18 MyCall"
+    L"|1084 70 338 96 22 |0 174 340 58 18 Operator|1085 234 338 96 22 ",
     L"Live Status",
     L"Application settings|1030 24 48 320 20 Start minimized to system tray"
     L"|1031 24 76 320 20 Start automatically when Windows starts"
@@ -357,7 +357,7 @@ TEST_F(Shell, SaveWritesEveryBoxAndRestartsTheSources) {
         Store({field.name + L"=" + field.stored});
     ASSERT_TRUE(Launch());
     HWND udpLine = At(kUdpPage, 24, 180), hrdLine = At(kHrdPage, 24, 222),
-         rigctldLine = At(kHrdPage, 250, 288);
+         rigctldLine = At(kHrdPage, 150, 270);
     Shows(udpLine, L"Listening on 0.0.0.0:" + before);
     Shows(hrdLine, L"Connected \u2014 IC-7300");
     Shows(rigctldLine, L"Connected \u2014 Hamlib Dummy");
