@@ -84,7 +84,8 @@ std::wstring CurrentTrayTip() {
     return TrayTipText({{kHostedPage, WindowText(ui.pages[0].lastPostLabel)},
                         {kWpPage, WindowText(ui.pages[1].lastPostLabel)},
                         {kUdpPage, WindowText(ui.udpStatusLabel)},
-                        {kHrdPage, WindowText(hrdStatusLabel.load())}});
+                        {kHrdPage, WindowText(hrdStatusLabel.load())},
+                        {kHrdPage, WindowText(rigctldStatusLabel.load())}});
 }
 
 } // namespace

@@ -155,6 +155,31 @@ void BuildUdpPage(HWND window) {
     ui.udpStatusLabel = page.Value(kStoppedText, 24, 180, 400, 18);
 }
 
+// rigctld in the HRD page's lower half: seven tab titles do not fit in one row (six already need
+// a narrower padding), and one rig-control source is meant to be on, so the two read well
+// together. A heading with the status beside it (in HRD's value column), the enable box, then
+// host, port and interval, then MyCall and Operator. (A group box would paint its inside in the
+// parent's colour, not the page's.)
+void BuildRigctldSection(HWND window, PageBuilder& page) {
+    page.Label(kRigctldName, 24, 270, 110, 18);
+    rigctldStatusLabel.store(page.Value(RigEnabledText(false), 150, 270, 290, 18));
+    ui.rigctldEnableBox = page.Add(CreateCheckBox(
+        window, IDC_RIGCTLD_ENABLE, L"Enable Hamlib rigctld TCP source", 24, 288, 360));
+    page.Label(L"Host", 24, 314, 44, 18);
+    ui.rigctldHostEdit = page.Add(CreateEdit(window, IDC_RIGCTLD_HOST, 70, 312, 96, 22, 0));
+    page.Label(L"Port", 174, 314, 30, 18);
+    ui.rigctldPortEdit =
+        page.Add(CreateEdit(window, IDC_RIGCTLD_PORT, 206, 312, 50, 22, ES_NUMBER));
+    page.Label(L"Interval", 264, 314, 54, 18);
+    ui.rigctldIntervalBox = page.Add(CreateIntervalBox(window, IDC_RIGCTLD_INTERVAL, 320, 312,
+                                                       settings.rigctldIntervalSeconds, 0));
+    page.Label(L"MyCall", 24, 340, 44, 18);
+    ui.rigctldMyCallEdit = page.Add(CreateEdit(window, IDC_RIGCTLD_MYCALL, 70, 338, 96, 22, 0));
+    page.Label(L"Operator", 174, 340, 58, 18);
+    ui.rigctldOperatorEdit =
+        page.Add(CreateEdit(window, IDC_RIGCTLD_OPERATOR, 234, 338, 96, 22, 0));
+}
+
 void BuildHrdPage(HWND window) {
     PageBuilder page{window, kHrdPage};
     ui.hrdEnableBox = page.Add(CreateCheckBox(
@@ -170,8 +195,9 @@ void BuildHrdPage(HWND window) {
     ui.hrdMyCallEdit = page.Add(CreateEdit(window, IDC_HRD_MYCALL, 150, 162, 140, 22, 0));
     page.Label(L"Operator", 24, 192, 110, 18);
     ui.hrdOperatorEdit = page.Add(CreateEdit(window, IDC_HRD_OPERATOR, 150, 190, 140, 22, 0));
-    hrdStatusLabel.store(page.Value(HrdEnabledText(false), 24, 222, 400, 18));
+    hrdStatusLabel.store(page.Value(RigEnabledText(false), 24, 222, 400, 18));
     page.Label(L"HRD gives frequency + mode; MyCall/Operator are typed here.", 24, 244, 400, 18);
+    BuildRigctldSection(window, page);
 }
 
 void BuildLiveStatusPage(HWND window) {
@@ -220,7 +246,12 @@ void FillFromSettings() {
     SetChecked(ui.hrdEnableBox, settings.hrdEnabled);
     SetText(ui.hrdMyCallEdit, settings.hrdMyCall);
     SetText(ui.hrdOperatorEdit, settings.hrdOperator);
-    SetText(hrdStatusLabel.load(), HrdEnabledText(settings.hrdEnabled));
+    SetText(hrdStatusLabel.load(), RigEnabledText(settings.hrdEnabled));
+
+    SetChecked(ui.rigctldEnableBox, settings.rigctldEnabled);
+    SetText(ui.rigctldMyCallEdit, settings.rigctldMyCall);
+    SetText(ui.rigctldOperatorEdit, settings.rigctldOperator);
+    SetText(rigctldStatusLabel.load(), RigEnabledText(settings.rigctldEnabled));
     ShowStoredValues();
 }
 
@@ -240,6 +271,9 @@ void ShowStoredValues() {
     SetText(ui.hrdHostEdit, settings.hrdHost);
     SetText(ui.hrdPortEdit, std::to_wstring(settings.hrdPort));
     SelectInterval(ui.hrdIntervalBox, settings.hrdIntervalSeconds);
+    SetText(ui.rigctldHostEdit, settings.rigctldHost);
+    SetText(ui.rigctldPortEdit, std::to_wstring(settings.rigctldPort));
+    SelectInterval(ui.rigctldIntervalBox, settings.rigctldIntervalSeconds);
 }
 
 std::vector<IntervalChoice> IntervalChoices(int minimum) {

@@ -23,7 +23,8 @@ HWND CreateIntervalBox(HWND parent, int id, int x, int y, int current, int minim
 // Creates and fills every control; runs once at WM_CREATE, after the font exists.
 void BuildMainWindowControls(HWND window);
 void ShowTabPage(int index);
-// The boxes whose value a Save may correct (ports, HRD host, intervals), as settings now hold them.
+// The boxes whose value a Save may correct (ports, rig hosts, intervals), as settings now hold
+// them.
 void ShowStoredValues();
 // The brush that paints like the tab page, made on first use from what the tab control draws.
 HBRUSH PageBrush();

@@ -1,6 +1,6 @@
 #pragma once
 // The main window's process-wide state, owned by the UI thread. The workers see only mainWindow
-// and hrdStatusLabel (app/window_sink.h).
+// and the rig sources' status labels (app/window_sink.h).
 #include <string>
 #include <vector>
 #include <windows.h>
@@ -48,6 +48,13 @@ struct UiState {
     HWND hrdIntervalBox = nullptr;
     HWND hrdMyCallEdit = nullptr;
     HWND hrdOperatorEdit = nullptr;
+
+    HWND rigctldEnableBox = nullptr; // in the HRD page's lower half
+    HWND rigctldHostEdit = nullptr;
+    HWND rigctldPortEdit = nullptr;
+    HWND rigctldIntervalBox = nullptr;
+    HWND rigctldMyCallEdit = nullptr;
+    HWND rigctldOperatorEdit = nullptr;
 
     HWND liveValueLabels[kLiveRowCount] = {};
 

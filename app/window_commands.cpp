@@ -110,6 +110,12 @@ std::vector<CorrectedValue> CorrectedValues(const SettingsForm& typed) {
     compare(kHrdPortField, ui.hrdPortEdit, typed.hrdPortText != WindowText(ui.hrdPortEdit));
     compare(kHrdIntervalField, ui.hrdIntervalBox,
             typed.hrdIntervalData != settings.hrdIntervalSeconds);
+    compare(kRigctldHostField, ui.rigctldHostEdit,
+            typed.rigctldHost != WindowText(ui.rigctldHostEdit));
+    compare(kRigctldPortField, ui.rigctldPortEdit,
+            typed.rigctldPortText != WindowText(ui.rigctldPortEdit));
+    compare(kRigctldIntervalField, ui.rigctldIntervalBox,
+            typed.rigctldIntervalData != settings.rigctldIntervalSeconds);
     return corrected;
 }
 
@@ -120,9 +126,10 @@ void OnSave(HWND window) {
     if (settings.udpEnabled && !before.udp)
         SetUdpLine(kStartingText);
     KeepListenAddress();
-    RestartSourcesAfterApply(before, ui.udpListenAddress, ui.udpListenPort);
-    if (!settings.hrdEnabled)
-        SetWindowTextW(hrdStatusLabel.load(), HrdEnabledText(false));
+    RestartSourcesAfterApply(before, ui.udpListenAddress, ui.udpListenPort,
+                             [](RigSource source, bool) {
+                                 SetWindowTextW(RigStatusLabel(source), RigEnabledText(false));
+                             });
 
     MessageBoxW(window, SettingsSavedText(CorrectedValues(typed)).c_str(), L"Corvane",
                 MB_OK | MB_ICONINFORMATION);
@@ -255,6 +262,12 @@ SettingsForm ApplySettingsFromControls() {
     form.hrdIntervalData = SelectedIntervalData(ui.hrdIntervalBox);
     form.hrdMyCall = WindowText(ui.hrdMyCallEdit);
     form.hrdOperator = WindowText(ui.hrdOperatorEdit);
+    form.rigctldEnabled = IsChecked(ui.rigctldEnableBox);
+    form.rigctldHost = WindowText(ui.rigctldHostEdit);
+    form.rigctldPortText = WindowText(ui.rigctldPortEdit);
+    form.rigctldIntervalData = SelectedIntervalData(ui.rigctldIntervalBox);
+    form.rigctldMyCall = WindowText(ui.rigctldMyCallEdit);
+    form.rigctldOperator = WindowText(ui.rigctldOperatorEdit);
     ApplySettings(form);
     return form;
 }

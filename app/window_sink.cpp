@@ -5,6 +5,11 @@
 
 std::atomic<HWND> mainWindow{nullptr};
 std::atomic<HWND> hrdStatusLabel{nullptr};
+std::atomic<HWND> rigctldStatusLabel{nullptr};
+
+HWND RigStatusLabel(RigSource source) {
+    return (source == RigSource::Hrd ? hrdStatusLabel : rigctldStatusLabel).load();
+}
 
 namespace {
 
@@ -13,14 +18,15 @@ void PostToMainWindow(UINT message, WPARAM wParam, LPARAM lParam) {
         PostMessageW(window, message, wParam, lParam);
 }
 
-// How long the HRD poller waits at most for the label to take its text.
+// How long a rig poller waits at most for its label to take its text.
 constexpr UINT kLabelSendLimitMs = 250;
 
-void SendHrdText(const std::wstring& text) {
+void SendRigText(RigSource source, RigLinkState state, const std::wstring& radio) {
     // A hung UI thread must never hold up the poller: bounded send, result not needed.
-    HWND label = hrdStatusLabel.load();
+    HWND label = RigStatusLabel(source);
     if (!mainWindow.load() || !label)
         return;
+    const std::wstring text = RigStatusText(source, state, radio);
     SendMessageTimeoutW(label, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
                         SMTO_ABORTIFHUNG, kLabelSendLimitMs, nullptr);
 }
@@ -31,9 +37,7 @@ const NotifySink windowSink = {
     [](int target, const PostOutcome& outcome) {
         PostToMainWindow(WM_POST_RESULT, target, PackPostOutcome(outcome));
     },
-    [](RigSource source, RigLinkState state, const std::wstring& radio) {
-        SendHrdText(RigStatusText(source, state, radio));
-    },
+    SendRigText,
 };
 
 } // namespace

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <windows.h>
 
+#include "core/notify.h"
 #include "core/post_outcome.h"
 
 constexpr UINT WM_TRAYICON = WM_APP + 1;
@@ -28,8 +29,11 @@ inline PostOutcome UnpackPostOutcome(LPARAM packed) {
 
 // Null until WM_CREATE; workers post to it only while it is set.
 extern std::atomic<HWND> mainWindow;
-// The HRD page's status line, written by the HRD poller with a bounded send.
+// The status lines of the rig sources (both on the HRD page), written by their pollers with a
+// bounded send.
 extern std::atomic<HWND> hrdStatusLabel;
+extern std::atomic<HWND> rigctldStatusLabel;
+HWND RigStatusLabel(RigSource source);
 
 // Installs the window's sink; call before any worker starts, and InstallNotifySink(nullptr) after
 // every worker has been stopped.

@@ -9,9 +9,10 @@
 //       once. The WP dashboard is the only one enabled, interval 1. Then a burst: 1,000 such
 //       datagrams about a millisecond apart, and how many posts they made. Then IDLE_SECONDS
 //       (default 0) of idle cost of the same process, after the work.
-//   front_end_cost idle CORVANE [SECONDS]
+//   front_end_cost idle CORVANE [SECONDS [RIGCTLD_PORT]]
 //       SECONDS (default 60) of a freshly started front end with UDP listening and both
-//       dashboards enabled, receiving nothing: CPU time, wake-ups, resident memory.
+//       dashboards enabled, receiving nothing: CPU time, wake-ups, resident memory. With a port,
+//       it also polls the rigctld there every 2 s (the default interval).
 //
 // Every figure is printed as "key value" on a line of its own, for bench/run.sh to read.
 #include <algorithm>
@@ -76,6 +77,7 @@ int FreeUdpPort() {
 }
 
 struct Dashboards {
+    int rigctldPort = 0; // 0: rigctld off
     bool hostedEnabled = false;
     std::string wpUrl;
     int wpInterval = 1;
@@ -92,7 +94,10 @@ std::string SettingsText(const Dashboards& dashboards, int udpPort) {
            std::to_string(udpPort) +
            "\n"
            "[app]\nstart_minimized=1\n"
-           "[hrd]\nenabled=0\nhost=127.0.0.1\nport=7809\ninterval=2\nmycall=\noperator=\n";
+           "[hrd]\nenabled=0\nhost=127.0.0.1\nport=7809\ninterval=2\nmycall=\noperator=\n"
+           "[rigctld]\nenabled=" +
+           std::string(dashboards.rigctldPort ? "1" : "0") +
+           "\nport=" + std::to_string(dashboards.rigctldPort) + "\n";
 }
 
 // The front end as a child process, its standard output read line by line on a thread of ours.
@@ -495,17 +500,21 @@ int Latency(const std::string& program, const std::string& contactFile, int coun
     return 0;
 }
 
-int Idle(const std::string& program, int seconds) {
+int Idle(const std::string& program, int seconds, int rigctldPort) {
     SinkOptions options;
     DashboardSink sink; // where the WP dashboard points; nothing should arrive
     if (!sink.Start(options))
         Fail("no dashboard sink");
     Dashboards dashboards;
-    dashboards.hostedEnabled = true;
     dashboards.wpUrl = WideToUtf8(sink.BaseUrl());
     dashboards.wpInterval = 30;
+    dashboards.rigctldPort = rigctldPort;
+    // Polls change the record, so the hosted dashboard (a real host name) would be posted to.
+    dashboards.hostedEnabled = rigctldPort == 0;
     FrontEnd front;
     StartFrontEnd(front, program, dashboards);
+    if (rigctldPort && !front.WaitForLines("Hamlib (TCP): Connected", 1, std::chrono::seconds(10)))
+        Fail("the front end never connected to rigctld");
     MeasureIdle(front, seconds, "");
     StopFrontEnd(front);
     std::printf("posts_while_idle %zu\n", sink.Requests().size());
@@ -522,8 +531,9 @@ int main(int argc, char** argv) {
         return Latency(argv[2], argv[3], argc > 4 ? std::max(1, std::atoi(argv[4])) : 1000,
                        argc > 5 ? std::max(0, std::atoi(argv[5])) : 0);
     if (mode == "idle" && argc >= 3)
-        return Idle(argv[2], argc > 3 ? std::max(1, std::atoi(argv[3])) : 60);
+        return Idle(argv[2], argc > 3 ? std::max(1, std::atoi(argv[3])) : 60,
+                    argc > 4 ? std::atoi(argv[4]) : 0);
     std::fprintf(stderr, "usage: front_end_cost latency CORVANE CONTACT_FILE [COUNT [IDLE_S]]\n"
-                         "       front_end_cost idle CORVANE [SECONDS]\n");
+                         "       front_end_cost idle CORVANE [SECONDS [RIGCTLD_PORT]]\n");
     return 2;
 }

@@ -115,7 +115,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "hrd_recovery: no simulator\n");
         return 1;
     }
-    Configure(sim.port);
+    Configure(sim.peer.port);
     StartHrdPoller();
     if (!WaitFor([&] { return Shown() == ShownFor(kilohertz); }, std::chrono::seconds(10))) {
         std::fprintf(stderr, "hrd_recovery: the poller never showed HRD's answer\n");
@@ -139,11 +139,11 @@ int main(int argc, char** argv) {
     NotifyRecorder recorder;
     Configure(1); // nothing listens on port 1
     StartHrdPoller();
-    WaitFor([&] { return recorder.HrdTexts().size() >= 2; }, std::chrono::seconds(10));
+    WaitFor([&] { return recorder.RigTexts().size() >= 2; }, std::chrono::seconds(10));
     std::printf("stop_waiting_to_retry_ms %.1f\n", TimedStop());
 
     // Start/stop cycles against a healthy HRD, each stop at another moment.
-    Configure(sim.port);
+    Configure(sim.peer.port);
     SetHrdSimScript(sim, Healthy(kilohertz));
     const int fdsBefore = CountEntries("/proc/self/fd");
     const int threadsBefore = CountEntries("/proc/self/task");
@@ -159,7 +159,7 @@ int main(int argc, char** argv) {
                 MillisecondsSince(cyclesStart) / 1000, slowest);
     std::printf("fds %d %d\nthreads %d %d\n", fdsBefore, CountEntries("/proc/self/fd"),
                 threadsBefore, CountEntries("/proc/self/task"));
-    StopHrdSim(sim);
+    sim.peer.Stop();
     NetCleanup();
     return 0;
 }

@@ -42,7 +42,7 @@ quiet() {
 say "== building (build/perf-release, build/perf-windows)"
 quiet cmake -S . -B build/perf-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON
 quiet cmake --build build/perf-release --target corvane datagram_parse front_end_cost worker_cycles \
-  hrd_recovery dashboard_faults -j "$(nproc)"
+  hrd_recovery dashboard_faults rig_poll_cost -j "$(nproc)"
 exe=build/perf-windows/app/Corvane.exe
 exe_state="not built"
 if [ -f app/CMakeLists.txt ]; then
@@ -67,6 +67,17 @@ say "== HRD: three faults, three stops, 1,000 start/stop cycles against the simu
 hrd=$("$bin/bench/hrd_recovery" 1000)
 # "key before after" lines: both values.
 pair() { awk -v key="$2" '$1 == key { print $2 " to " $3; exit }' <<<"$1"; }
+
+say "== rigctld: a poll beside HRD's, then ${idle_seconds} s of a front end polling a real rigctld"
+rigctld_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0))
+print(s.getsockname()[1])')
+rigctld -m 1 -T 127.0.0.1 -t "$rigctld_port" >/dev/null 2>&1 &
+rigctld_pid=$!
+for _ in $(seq 100); do rigctl -m 2 -r "127.0.0.1:$rigctld_port" F 14074000 2>/dev/null && break; sleep 0.1; done
+rigctl -m 2 -r "127.0.0.1:$rigctld_port" M USB 2400
+rig_poll=$("$bin/bench/rig_poll_cost" "$rigctld_port" 2000)
+rig_idle=$("$bin/bench/front_end_cost" idle "$bin/console/corvane" "$idle_seconds" "$rigctld_port")
+kill "$rigctld_pid" && wait "$rigctld_pid" 2>/dev/null || true
 
 say "== parse: ours and Python's xml.etree, five rounds each, interleaved"
 parse=() extract=() etree=() fields=()
@@ -149,6 +160,8 @@ table=$(cat <<EOF
 | HRD back after a fault | silent on a poll $(value "$hrd" silent_poll_ms) ms, a reply out of step $(value "$hrd" out_of_step_ms) ms, silent at "Get ID" $(value "$hrd" silent_handshake_ms) ms | under 10 s | $(verdict "$(value "$hrd" silent_poll_ms) < 10000 && $(value "$hrd" out_of_step_ms) < 10000 && $(value "$hrd" silent_handshake_ms) < 10000 && $(value "$hrd" silent_poll_ms) >= 0 && $(value "$hrd" out_of_step_ms) >= 0 && $(value "$hrd" silent_handshake_ms) >= 0") | \`hrd_recovery\`: the poller polling the in-process HRD simulator every second; from the moment the fault first hits (the simulator receives the command it misbehaves on; the handshake fault after a drop, as a Save makes) to the snapshot showing HRD's next good answer. Expected: the 4 s reply limit (silent), then the 3 s pause before reconnecting |
 | HRD poller stop | between polls $(value "$hrd" stop_between_polls_ms) ms, in an unanswered exchange $(value "$hrd" stop_in_exchange_ms) ms, waiting to retry $(value "$hrd" stop_waiting_to_retry_ms) ms; slowest of $(value "$hrd" cycles) start/stop cycles $(value "$hrd" slowest_stop_ms) ms | under 1 s | $(verdict "$(value "$hrd" slowest_stop_ms) < 1000 && $(value "$hrd" stop_in_exchange_ms) < 1000") | \`StopHrdPoller\` timed in each place; the cycles start the poller against a healthy simulator and stop it 0 to 4 ms later ($(value "$hrd" cycles_s) s in all) |
 | HRD start/stop cycles, resources | descriptors $(pair "$hrd" fds), threads $(pair "$hrd" threads) | no growth | $(verdict "$(awk '$1 == "fds" || $1 == "threads" { if ($3 > $2) bad = 1 } END { print bad ? 0 : 1 }' <<<"$hrd") == 1") | /proc/self/fd and /proc/self/task before and after the cycles |
+| A poll's cost, rigctld beside HRD | rigctld: p50 $(value "$rig_poll" rigctld_poll_p50_us) µs, p99 $(value "$rig_poll" rigctld_poll_p99_us) µs, CPU $(value "$rig_poll" rigctld_poll_cpu_us) µs; HRD: p50 $(value "$rig_poll" hrd_poll_p50_us) µs, p99 $(value "$rig_poll" hrd_poll_p99_us) µs, CPU $(value "$rig_poll" hrd_poll_cpu_us) µs | - | - | \`rig_poll_cost\`: 2,000 polls after 20 not counted, one connection each, back to back: rigctld's "f" and "m" against Debian's rigctld $(rigctld --version | awk '{ print $NF; exit }') with its dummy radio (model 1), HRD's "get frequency" and "get mode" against the in-process simulator; wall clock per poll and the polling thread's CPU clock (rigctld's own work is in its process, the simulator's in another thread) |
+| CPU time with rigctld polled, nothing else arriving | $(calc %.1f "$(value "$rig_idle" cpu_ms_per_min)") ms per minute ($(ticks "$(value "$rig_idle" stat_ticks)")) | - | - | a fresh \`corvane\` as in the idle row, with [rigctld] enabled at the default interval (2 s) on the rigctld above and only the WP dashboard on (interval 30, $(value "$rig_idle" posts_while_idle) posts); $(value "$rig_idle" threads) threads, $(value "$rig_idle" wakeups_per_min) context switches per minute; the floor $(value "$rig_idle" floor_cpu_ms_per_min) ms per minute |
 | Post to a dashboard that never answers | $(post never_answers) | FAILED within 4.5 s (one 2 s step) | $(verdict "$(ms never_answers) < 4500") | \`dashboard_faults\`: \`PostStationUpdate\` against a loopback sink that reads the request and never answers |
 | Post to a dashboard that trickles its head | $(post trickles_its_head) | FAILED within 4.5 s | $(verdict "$(ms trickles_its_head) < 4500") | the same, a byte of the answer's head every 0.4 s: the whole head gets one 2 s step |
 | Post to a dashboard with an endless head or body | head: $(post sends_an_endless_head); body: $(post sends_an_endless_body) | at once | $(verdict "$(ms sends_an_endless_head) < 1000 && $(ms sends_an_endless_body) < 1000") | the head is cut off at 64 KiB; the body is never read |

@@ -186,6 +186,10 @@ void PrintStatus(FrontEndPage page, const std::wstring& text) {
     PrintLine(PrintableText(kPageNames[page]) + ": " + PrintableText(text));
 }
 
+void PrintStatus(RigSource source, const std::wstring& text) {
+    PrintLine(PrintableText(RigSourceName(source)) + ": " + PrintableText(text));
+}
+
 void PrintLiveStatus(const std::wstring& text) {
     std::string line = Stamped(PrintableText(kPageNames[kLivePage]) + ": " + PrintableText(text));
     OutputQueue& queue = Queue();

@@ -16,6 +16,8 @@ void PrintLine(const std::string& text);
 
 // "page: text" with the page's name, the text made printable.
 void PrintStatus(FrontEndPage page, const std::wstring& text);
+// The same for a rig source: "HRD (TCP): text", "Hamlib (TCP): text".
+void PrintStatus(RigSource source, const std::wstring& text);
 
 // The Live Status line, which a logger may change a thousand times a second: at most one a second
 // goes out, the newest; a line handed over while the last is younger than a second replaces any

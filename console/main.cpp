@@ -157,9 +157,11 @@ void ReloadSettingsFile() {
     }
     PrintLine(PrintableText(kSettingsReloadedText));
     SetConsoleUdpAddress(settings.udpAddress);
-    RestartSourcesAfterApply(before, settings.udpAddress, settings.udpPort);
-    if (before.hrd && !settings.hrdEnabled)
-        PrintStatus(kHrdPage, HrdEnabledText(false));
+    RestartSourcesAfterApply(before, settings.udpAddress, settings.udpPort,
+                             [](RigSource source, bool wasRunning) {
+                                 if (wasRunning)
+                                     PrintStatus(source, RigEnabledText(false));
+                             });
 }
 
 void StartConsoleWorkers(bool testMode) {
@@ -175,7 +177,8 @@ void StartConsoleWorkers(bool testMode) {
             WaitForUdpStatus(std::chrono::seconds(1));
         else
             PrintStatus(kUdpPage, kStoppedText);
-        PrintStatus(kHrdPage, HrdEnabledText(settings.hrdEnabled));
+        PrintStatus(RigSource::Hrd, RigEnabledText(settings.hrdEnabled));
+        PrintStatus(RigSource::Rigctld, RigEnabledText(settings.rigctldEnabled));
     });
     if (testMode) {
         StartTestMode();

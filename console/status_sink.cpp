@@ -46,7 +46,7 @@ void OnPostResult(int target, const PostOutcome& outcome) {
 }
 
 void OnRigStatus(RigSource source, RigLinkState state, const std::wstring& radio) {
-    PrintStatus(kHrdPage, RigStatusText(source, state, radio));
+    PrintStatus(source, RigStatusText(source, state, radio));
 }
 
 void OnSnapshotChanged() {

@@ -9,7 +9,7 @@
 #include "core/post_outcome.h"
 
 // Which rig-control source a rig status comes from, and the state of its link.
-enum class RigSource { Hrd };
+enum class RigSource { Hrd, Rigctld };
 enum class RigLinkState { Connecting, Connected, NotReachable, Reconnecting, Stopped };
 
 struct NotifySink {

@@ -116,6 +116,16 @@ void ReadSettingsValues(const SettingsReader& read, Settings& into) {
     into.hrdIntervalSeconds = read.Interval(kHrdSection, L"interval", kDefaultHrdInterval);
     into.hrdMyCall = read.Text(kHrdSection, L"mycall", L"");
     into.hrdOperator = read.Text(kHrdSection, L"operator", L"");
+
+    into.rigctldEnabled = read.Bool(kRigctldSection, L"enabled", false);
+    into.rigctldHost = read.Text(kRigctldSection, L"host", kDefaultRigctldHost);
+    // Out of range is the default at once (HRD's waits for its poller).
+    into.rigctldPort = PortOrDefault(read.Port(kRigctldSection, L"port", kDefaultRigctldPort),
+                                     kDefaultRigctldPort);
+    into.rigctldIntervalSeconds =
+        read.Interval(kRigctldSection, L"interval", kDefaultRigctldInterval);
+    into.rigctldMyCall = read.Text(kRigctldSection, L"mycall", L"");
+    into.rigctldOperator = read.Text(kRigctldSection, L"operator", L"");
 }
 
 void WriteText(const wchar_t* section, const wchar_t* key, const std::wstring& value) {
@@ -148,7 +158,7 @@ int NormalizeInterval(int value) {
 
 ProfileFileState LoadSettings() {
     settings.settingsPath = ResolveSettingsPath();
-    // Read and parsed once for all nineteen keys.
+    // Read and parsed once for all the keys.
     const ProfileFile file = ProfileOpen(settings.settingsPath);
     ReadSettingsValues({file, nullptr}, settings);
     // Only a missing file is written at load: one we cannot read is left for the user to mend.
@@ -205,6 +215,13 @@ void SaveSettings() {
     WriteInt(kHrdSection, L"interval", settings.hrdIntervalSeconds);
     WriteText(kHrdSection, L"mycall", settings.hrdMyCall);
     WriteText(kHrdSection, L"operator", settings.hrdOperator);
+    // Last, so that a file from before rigctld gets it after its own sections.
+    WriteInt(kRigctldSection, L"enabled", settings.rigctldEnabled ? 1 : 0);
+    WriteText(kRigctldSection, L"host", settings.rigctldHost);
+    WriteInt(kRigctldSection, L"port", settings.rigctldPort);
+    WriteInt(kRigctldSection, L"interval", settings.rigctldIntervalSeconds);
+    WriteText(kRigctldSection, L"mycall", settings.rigctldMyCall);
+    WriteText(kRigctldSection, L"operator", settings.rigctldOperator);
 }
 
 int PortFromText(const std::wstring& text, int fallback) {
@@ -248,6 +265,13 @@ void ApplySettings(const SettingsForm& form) {
         settings.hrdIntervalSeconds = IntervalFromItemData(form.hrdIntervalData);
         settings.hrdMyCall = form.hrdMyCall;
         settings.hrdOperator = form.hrdOperator;
+        settings.rigctldEnabled = form.rigctldEnabled;
+        settings.rigctldHost =
+            form.rigctldHost.empty() ? std::wstring(kDefaultRigctldHost) : form.rigctldHost;
+        settings.rigctldPort = PortFromText(form.rigctldPortText, kDefaultRigctldPort);
+        settings.rigctldIntervalSeconds = IntervalFromItemData(form.rigctldIntervalData);
+        settings.rigctldMyCall = form.rigctldMyCall;
+        settings.rigctldOperator = form.rigctldOperator;
     }
     SaveSettings();
 }

@@ -8,23 +8,27 @@
 
 constexpr int kDefaultUdpPort = 12060;
 constexpr int kDefaultHrdPort = 7809;
-// Every interface; this computer.
+constexpr int kDefaultRigctldPort = 4532;
+// Every interface; this computer (where both rig programs run unless told otherwise).
 inline constexpr const wchar_t* kDefaultUdpAddress = L"0.0.0.0";
 inline constexpr const wchar_t* kDefaultHrdHost = L"127.0.0.1";
+inline constexpr const wchar_t* kDefaultRigctldHost = kDefaultHrdHost;
 
-// The intervals a dashboard or the HRD poll may have, in seconds; anything else reads as
+// The intervals a dashboard or a rig poll may have, in seconds; anything else reads as
 // kFallbackInterval. The hosted service offers nothing shorter than kHostedMinimumInterval.
 inline constexpr int kAllowedIntervals[] = {1, 2, 5, 10, 30, 60, 120, 300};
 constexpr int kFallbackInterval = 5;
 constexpr int kHostedMinimumInterval = 30;
 constexpr int kDefaultDashboardInterval = 30;
 constexpr int kDefaultHrdInterval = 2;
+constexpr int kDefaultRigctldInterval = kDefaultHrdInterval;
 
 // settings.ini's sections: one per dashboard target, then the sources' and the program's.
 inline constexpr const wchar_t* kTargetSections[2] = {L"vellumar", L"wp"};
 inline constexpr const wchar_t* kUdpSection = L"udp";
 inline constexpr const wchar_t* kAppSection = L"app";
 inline constexpr const wchar_t* kHrdSection = L"hrd";
+inline constexpr const wchar_t* kRigctldSection = L"rigctld";
 
 struct DashboardTarget {
     bool enabled = false;
@@ -47,6 +51,12 @@ struct Settings {
     int hrdIntervalSeconds = kDefaultHrdInterval;
     std::wstring hrdMyCall;
     std::wstring hrdOperator;
+    bool rigctldEnabled = false;
+    std::wstring rigctldHost = kDefaultRigctldHost;
+    int rigctldPort = kDefaultRigctldPort;
+    int rigctldIntervalSeconds = kDefaultRigctldInterval;
+    std::wstring rigctldMyCall;
+    std::wstring rigctldOperator;
 };
 
 // Worker threads read the fields they need under PostSignal.mutex; the UI thread is the only
@@ -84,6 +94,12 @@ struct SettingsForm {
     long long hrdIntervalData = 0;
     std::wstring hrdMyCall;
     std::wstring hrdOperator;
+    bool rigctldEnabled = false;
+    std::wstring rigctldHost;
+    std::wstring rigctldPortText;
+    long long rigctldIntervalData = 0;
+    std::wstring rigctldMyCall;
+    std::wstring rigctldOperator;
 };
 
 // The port, or the fallback when it lies outside 1..65535: never its low 16 bits, which would

@@ -54,14 +54,15 @@ std::wstring UdpStatusText(int state, const std::wstring& addressText, int port)
     return L"Listening on " + UdpListenAddress(addressText) + L":" + portText;
 }
 
-std::wstring RigStatusText(RigSource, RigLinkState state, const std::wstring& radio) {
+std::wstring RigStatusText(RigSource source, RigLinkState state, const std::wstring& radio) {
     switch (state) {
     case RigLinkState::Connecting:
         return L"Connecting...";
     case RigLinkState::Connected:
         return L"Connected \u2014 " + radio;
     case RigLinkState::NotReachable:
-        return L"HRD not reachable \u2014 retrying";
+        return source == RigSource::Hrd ? L"HRD not reachable \u2014 retrying"
+                                        : L"rigctld not reachable \u2014 retrying";
     case RigLinkState::Reconnecting:
         return L"Reconnecting...";
     case RigLinkState::Stopped:
@@ -75,7 +76,8 @@ namespace {
 bool TellsOfAProblem(const std::wstring& text) {
     return text.compare(0, wcslen(kLastPostFailedText), kLastPostFailedText) == 0 ||
            text.compare(0, wcslen(kUdpBindErrorText), kUdpBindErrorText) == 0 ||
-           text == RigStatusText(RigSource::Hrd, RigLinkState::NotReachable, std::wstring());
+           text == RigStatusText(RigSource::Hrd, RigLinkState::NotReachable, std::wstring()) ||
+           text == RigStatusText(RigSource::Rigctld, RigLinkState::NotReachable, std::wstring());
 }
 
 } // namespace
@@ -102,18 +104,21 @@ std::wstring TrayTipText(const std::vector<PageStatusLine>& lines) {
 }
 
 std::wstring SettingsSavedText(const std::vector<CorrectedValue>& corrected) {
-    static const wchar_t* const kFieldNames[kCorrectedFieldCount] = {
+    static const std::wstring kFieldNames[kCorrectedFieldCount] = {
         L"VLM Dashboard update interval",
         L"WP Dashboard update interval",
         L"UDP port",
         L"HRD host",
         L"HRD port",
-        L"HRD poll interval"};
+        L"HRD poll interval",
+        kRigctldName + std::wstring(L" host"),
+        kRigctldName + std::wstring(L" port"),
+        kRigctldName + std::wstring(L" poll interval")};
     std::wstring text = L"Settings saved.";
     if (!corrected.empty())
         text += L"\n\nCorrected to the values in use:";
     for (const CorrectedValue& value : corrected)
-        text += L"\n" + std::wstring(kFieldNames[value.field]) + L": " + value.stored;
+        text += L"\n" + kFieldNames[value.field] + L": " + value.stored;
     return text;
 }
 

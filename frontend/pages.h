@@ -49,8 +49,16 @@ std::wstring LastPostText(const PostOutcome& outcome);
 // delivered or not sent at all.
 std::wstring PostFailureText(const PostOutcome& outcome);
 
-// The HRD line while the poller has nothing of its own to say.
-inline const wchar_t* HrdEnabledText(bool enabled) {
+// rigctld has no page of its own: its controls stand under a heading of this name on the HRD
+// page, and the console prefixes its lines with it.
+inline constexpr const wchar_t* kRigctldName = L"Hamlib (TCP)";
+// What a rig source's lines go under: HRD's page, rigctld's heading.
+inline const wchar_t* RigSourceName(RigSource source) {
+    return source == RigSource::Hrd ? kPageNames[kHrdPage] : kRigctldName;
+}
+
+// A rig source's line while its poller has nothing of its own to say.
+inline const wchar_t* RigEnabledText(bool enabled) {
     return enabled ? L"Enabled" : L"Disabled";
 }
 
@@ -64,8 +72,8 @@ inline constexpr const wchar_t* kUdpBindErrorText = L"Error: cannot bind port ";
 std::wstring UdpStatusText(int state, const std::wstring& addressText, int port);
 
 // The tray tip, from the pages' status lines in page order: "Corvane" while none tells of a
-// problem (a failed post, a port that cannot be bound, HRD out of reach), else "Corvane — <page>:
-// <line>" for the first that does, cut to the 127 characters a tip holds.
+// problem (a failed post, a port that cannot be bound, a rig program out of reach), else "Corvane —
+// <page>: <line>" for the first that does, cut to the 127 characters a tip holds.
 struct PageStatusLine {
     FrontEndPage page;
     std::wstring text;
@@ -87,6 +95,9 @@ enum CorrectedField {
     kHrdHostField,
     kHrdPortField,
     kHrdIntervalField,
+    kRigctldHostField,
+    kRigctldPortField,
+    kRigctldIntervalField,
     kCorrectedFieldCount
 };
 struct CorrectedValue {

@@ -28,8 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         }
         const std::int64_t hertz = LeadingInteger(reply);
-        const StationSnapshot record =
-            BuildHrdRecord(hertz, ReadHrdMode(reply), L"N0CALL", L"", TrimWhitespace(reply));
+        const StationSnapshot record = BuildRigRecord(hertz, ReadHrdMode(reply), L"N0CALL", L"",
+                                                      TrimWhitespace(reply), L"HRD");
         if (reply.size() > (kHrdMaxFrameSize - kHrdHeaderSize) / 2 ||
             (hertz > 0) == record.freq.empty() || record.freq.size() > 31)
             std::abort();

@@ -21,7 +21,7 @@ enum class ProfileFileState {
     NotText,    // neither of the encodings above (a NUL byte, a UTF-16BE BOM)
 };
 
-// A file read and parsed once for a run of key reads, such as a load's nineteen.
+// A file read and parsed once for a run of key reads, such as a load's.
 struct ProfileFile {
     std::wstring path;
     ProfileFileState state = ProfileFileState::Missing;

@@ -14,12 +14,14 @@ done
 [ ${#missing[@]} -eq 0 ] || apt-get install -y -q --no-install-recommends "${missing[@]}"
 
 display=:${CORVANE_SCREENSHOT_DISPLAY:-93}
+[ ! -e "/tmp/.X11-unix/X${display#:}" ] || { echo "display $display is taken: set CORVANE_SCREENSHOT_DISPLAY" >&2; exit 1; }
 export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=$display
 export PATH="/usr/lib/wine:$PATH" # Debian's wine64 keeps wineserver there
 WINEPREFIX=$(mktemp -d /tmp/corvane-shots.XXXXXX)
 Xvfb "$display" -screen 0 640x500x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
-trap 'wineserver -k 2>/dev/null || true; kill $xvfb 2>/dev/null; rm -rf "$WINEPREFIX" /tmp/corvane-shot.png' EXIT
+shot=$WINEPREFIX/shot.png # private, so that two runs side by side never share it
+trap 'wineserver -k 2>/dev/null || true; kill $xvfb 2>/dev/null; rm -rf "$WINEPREFIX"' EXIT
 wine64 wineboot -i >/dev/null 2>&1 || true
 # A desktop of Wine's own, so the window gets its frame; Wine's Tahoma stands in for Segoe UI.
 wine64 reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
@@ -37,9 +39,9 @@ sleep 2 # the first paint
 names=(1-vlm-dashboard 2-wp-dashboard 3-udp-receiver 4-hrd 5-live-status 6-application-settings)
 for name in "${names[@]}"; do
   # The window alone: the screen without the task bar, cut down to what differs from the desktop.
-  import -window root -crop 640x470+0+0 +repage /tmp/corvane-shot.png
-  desktop=$(/usr/bin/convert /tmp/corvane-shot.png -format '%[pixel:p{639,300}]' info:)
-  /usr/bin/convert /tmp/corvane-shot.png -bordercolor "$desktop" -border 1 -trim +repage -strip \
+  import -window root -crop 640x470+0+0 +repage "$shot"
+  desktop=$(/usr/bin/convert "$shot" -format '%[pixel:p{639,300}]' info:)
+  /usr/bin/convert "$shot" -bordercolor "$desktop" -border 1 -trim +repage -strip \
     "docs/screenshots/$name.png"
   xdotool key ctrl+Tab
   sleep 1

@@ -5,7 +5,8 @@ set -euo pipefail
 want=(cmake ninja-build g++ libcurl4-openssl-dev pkg-config ca-certificates)
 if [ "${1:-run}" = test ]; then
   want+=(clang libclang-rt-14-dev libgtest-dev libbenchmark-dev g++-mingw-w64-x86-64-posix
-         wine64 xvfb xauth openssl libssl-dev libcpp-httplib-dev python3 valgrind tinyproxy)
+         wine64 xvfb xauth openssl libssl-dev libcpp-httplib-dev python3 valgrind tinyproxy
+         libhamlib-utils)
 fi
 # The release packages: scripts/release.sh builds them (Corvane.exe cross-built, whose toolchain
 # wants wine64; the .deb with its man page), tests/release/check_release.sh checks them.

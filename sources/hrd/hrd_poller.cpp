@@ -6,26 +6,17 @@
 #include <string>
 
 #include "core/diagnostic_file.h"
-#include "core/notify.h"
 #include "core/numbers.h"
 #include "core/settings.h"
 #include "core/station_snapshot.h"
-#include "core/worker.h"
 #include "platform/text.h"
 #include "sources/hrd/hrd_protocol.h"
 #include "sources/hrd/hrd_record.h"
+#include "sources/rig_link.h"
 
 namespace {
 
-Worker hrdWorker;
-
-// Cleared by a stop and by a drop: the pass in hand (connect, handshake, polls, the waits) ends at
-// its next look, and the next pass reads the settings afresh. Raised again before a pass copies
-// them, so a drop that comes after the copy is never lost.
-std::atomic<bool> hrdConnectionWanted{false};
-
-constexpr int kConnectLimitMs = 3000;
-constexpr int kRetrySlices = 3 * kSlicesPerSecond;
+RigLink hrdLink{RigSource::Hrd};
 
 struct HrdSettings {
     std::wstring host;
@@ -47,17 +38,8 @@ HrdSettings CopyHrdSettings() {
     return copy;
 }
 
-void ReportHrd(RigLinkState state, const std::wstring& radio = {}) {
-    NotifyRigStatus(RigSource::Hrd, state, radio);
-}
-
 bool ConnectionWanted() {
-    return hrdRunning.load() && hrdConnectionWanted.load();
-}
-
-// Waits whole worker slices, cut short by a stop or a drop; false once one came.
-bool WaitHrdSlices(std::int64_t slices) {
-    return WaitSlices(hrdWorker, slices, &hrdConnectionWanted);
+    return RigLinkWanted(hrdLink);
 }
 
 struct HrdConnection {
@@ -118,7 +100,7 @@ bool Handshake(HrdConnection& connection) {
         connection.contextPrefix + (probe.empty() ? kHrdGetDropdownMode : kHrdGetMode);
 
     WriteHrdControlsDump(connection, probe);
-    ReportHrd(RigLinkState::Connected, connection.radio);
+    ReportRigLink(hrdLink, RigLinkState::Connected, connection.radio);
     return true;
 }
 
@@ -134,80 +116,44 @@ void PollUntilFailure(HrdConnection& connection, const HrdSettings& copy) {
         const bool modeRead = Exchange(connection, connection.modeCommand, modeReply);
         if (connection.outOfStep)
             return; // the frequency just read may have answered an earlier question
-        RaiseStationUpdate(BuildHrdRecord(LeadingInteger(frequencyReply), ReadHrdMode(modeReply),
-                                          copy.myCall, copy.opCall, connection.radio));
-        if (!modeRead || !WaitHrdSlices(std::int64_t(copy.intervalSeconds) * kSlicesPerSecond))
+        RaiseStationUpdate(BuildRigRecord(LeadingInteger(frequencyReply), ReadHrdMode(modeReply),
+                                          copy.myCall, copy.opCall, connection.radio, L"HRD"));
+        if (!modeRead ||
+            !WaitRigLink(hrdLink, std::int64_t(copy.intervalSeconds) * kSlicesPerSecond))
             return;
     }
 }
 
 // One pass: connect, handshake, poll until the connection fails or is dropped, or the worker is
-// stopped. Whatever fails, the next pass waits as after a refused connect, so a peer that drops
-// every handshake or poll is not hammered; a stop or a drop cuts the wait short.
+// stopped.
 void ConnectAndPoll() {
-    hrdConnectionWanted.store(true);
-    if (!hrdRunning.load())
-        return; // a stop may have cleared our flag just before we raised it
+    if (!BeginRigLinkPass(hrdLink))
+        return;
     const HrdSettings copy = CopyHrdSettings();
-    ReportHrd(RigLinkState::Connecting);
-
-    // Numeric IPv4 only: a host name is never resolved, it means this computer.
-    const std::string address =
-        WideToUtf8(IsDottedIpv4(copy.host) ? copy.host : std::wstring(kDefaultHrdHost));
     HrdConnection connection;
-    // In the slot before connecting, so that a stop or a drop (a Save) can cut the connect short.
-    connection.socket = TcpSocket();
-    hrdSocket.handle.store(connection.socket);
-    if (connection.socket == kInvalidSocket) {
-        WaitHrdSlices(kRetrySlices);
+    connection.socket = ConnectRigLink(hrdLink, copy.host, copy.port);
+    if (connection.socket == kInvalidSocket)
         return;
-    }
-    const bool connected = TcpConnectSocket(connection.socket, address, copy.port, kConnectLimitMs,
-                                            &hrdConnectionWanted);
-    // A drop may have found the socket still connecting, where a shutdown need not take.
-    if (!connected || !ConnectionWanted()) {
-        CloseSocketSlot(hrdSocket);
-        if (!ConnectionWanted())
-            return; // stopped, or dropped to read new settings
-        ReportHrd(RigLinkState::NotReachable);
-        WaitHrdSlices(kRetrySlices);
-        return;
-    }
-
-    if (Handshake(connection)) {
+    const bool polled = Handshake(connection);
+    if (polled)
         PollUntilFailure(connection, copy);
-        CloseSocketSlot(hrdSocket);
-        if (!hrdRunning.load())
-            return;
-        ReportHrd(RigLinkState::Reconnecting);
-    } else {
-        CloseSocketSlot(hrdSocket);
-    }
-    WaitHrdSlices(kRetrySlices);
-}
-
-void HrdPollerWorker() {
-    while (hrdRunning.load())
-        ConnectAndPoll();
-    ReportHrd(RigLinkState::Stopped);
+    EndRigLinkPass(hrdLink, polled);
 }
 
 } // namespace
 
-std::atomic<bool>& hrdRunning = hrdWorker.running;
-SocketSlot hrdSocket;
+std::atomic<bool>& hrdRunning = hrdLink.worker.running;
+SocketSlot& hrdSocket = hrdLink.socket;
 const wchar_t* const kHrdControlsFileName = L"corvane-hrd-controls.txt";
 
 void StartHrdPoller() {
-    StartWorker(hrdWorker, HrdPollerWorker);
+    StartRigLink(hrdLink, ConnectAndPoll);
 }
 
 void StopHrdPoller() {
-    StopWorker(hrdWorker, [] { DropHrdConnection(); });
+    StopRigLink(hrdLink);
 }
 
 void DropHrdConnection() {
-    hrdConnectionWanted.store(false);
-    WakeSocketSlot(hrdSocket);
-    WakeWorker(hrdWorker);
+    DropRigLink(hrdLink);
 }

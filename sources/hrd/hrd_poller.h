@@ -6,7 +6,7 @@
 #include "platform/net.h"
 
 extern std::atomic<bool>& hrdRunning;
-extern SocketSlot hrdSocket;
+extern SocketSlot& hrdSocket;
 
 void StartHrdPoller();
 void StopHrdPoller();

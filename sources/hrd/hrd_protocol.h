@@ -12,7 +12,7 @@ constexpr std::uint32_t kHrdMagic2 = 0xABCD1234;
 constexpr std::uint32_t kHrdHeaderSize = 16;
 // A reply's length field above this (1 MiB) is refused; it also bounds the one allocation.
 constexpr std::uint32_t kHrdMaxFrameSize = 0x100000;
-// A whole reply must arrive within this after its request went out.
+// A whole reply must arrive within this after its request went out. (rigctld's too.)
 constexpr int kHrdReplyLimitMs = 4000;
 
 // The commands, exactly as HRD expects them; the prefixed ones follow "[context] ".

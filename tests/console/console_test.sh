@@ -86,16 +86,17 @@ stop TERM 1500
 check "lock file" [ "$(cat "$station/corvane.lock")" = "$pid" ] # read after the stop: no line
 
 # --check: each problem a line, exit 1; a good file exit 0; a missing one is said, and not made.
-mkdir "$work/c" && printf '[vellumar]\nid=x\ninterval=10\n[wp]\nurl=ftp://x\n[udp]\nip=localhost\nport=70000\n' > "$work/c/settings.ini"
+mkdir "$work/c" && printf '[vellumar]\nid=x\ninterval=10\n[wp]\nurl=ftp://x\n[udp]\nip=localhost\n[rigctld]\nport=70000\ninterval=7\n' > "$work/c/settings.ini"
 "$corvane" --check --config-dir "$work/c" > "$work/out"
 check "check: exit 1, not $?" [ $? = 1 ]
-check "check: a line each" [ "$(wc -l < "$work/out")" = 5 ]
+check "check: a line each" [ "$(wc -l < "$work/out")" = 6 ]
 while read -r line; do check "check: $line" has "$work/out" "$line"; done <<END
 [vellumar] api_key is empty, but the dashboard is enabled
 [vellumar] interval=10: not an interval on offer; a start uses 30
 [wp] url=ftp://x: not an http:// or https:// URL
 [udp] ip=localhost: not a dotted quad such as 127.0.0.1; a start listens on every interface (0.0.0.0)
-[udp] port=70000: not a port from 1 to 65535; a start uses 12060
+[rigctld] port=70000: not a port from 1 to 65535; a start uses 4532
+[rigctld] interval=7: not an interval on offer; a start uses 5
 END
 "$corvane" --check --config-dir "$station" > "$work/out"
 check "check: a good file, exit 0, not $?" [ $? = 0 ]

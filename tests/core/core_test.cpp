@@ -33,7 +33,9 @@ TEST(SettingsStore, FirstRunWritesEveryKeyInOrderWithItsDefault) {
     EXPECT_EQ(IniLines(), "[vellumar]\nenabled=1\nid=\napi_key=\ninterval=30\n[wp]\nenabled=0\n"
                           "url=" CORVANE_TEST_WP_URL "\nid=\napi_key=\ninterval=30\n[udp]\n"
                           "enabled=1\nip=0.0.0.0\nport=12060\n[app]\nstart_minimized=1\n[hrd]\n"
-                          "enabled=0\nhost=127.0.0.1\nport=7809\ninterval=2\nmycall=\noperator=\n");
+                          "enabled=0\nhost=127.0.0.1\nport=7809\ninterval=2\nmycall=\noperator=\n"
+                          "[rigctld]\nenabled=0\nhost=127.0.0.1\nport=4532\ninterval=2\n"
+                          "mycall=\noperator=\n");
     settings = Settings{};
 }
 
@@ -52,20 +54,30 @@ TEST(SettingsStore, LoadAppliesTheRulesOfEachKeyAndLeavesTheFileAlone) {
     EXPECT_EQ(settings.hrdPort, 0);
     EXPECT_EQ(settings.hrdHost, L"127.0.0.1");
     EXPECT_EQ(settings.hrdMyCall, std::wstring(1023, L'b'));
+    EXPECT_FALSE(settings.rigctldEnabled); // no [rigctld]: off, as before there was one
     SaveSettings();
     const std::string saved = IniLines();
+    EXPECT_EQ(saved.substr(saved.find("[rigctld]")),
+              "[rigctld]\nenabled=0\nhost=127.0.0.1\nport=4532\ninterval=2\nmycall=\noperator=\n");
     EXPECT_NE(saved.find("[wp]\nenabled=1\n"), std::string::npos);
     EXPECT_NE(saved.find("url=https://elsewhere.example.net\n"), std::string::npos); // not ours
     // Intervals: stored, then as loaded for the hosted dashboard and for the others.
     for (const auto& [stored, hosted, other] :
          {std::array{10, 30, 10}, {7, 30, 5}, {60, 60, 60}, {1, 30, 1}, {0, 30, 5}, {301, 30, 5}}) {
         const std::string value = "interval=" + std::to_string(stored) + "\n";
-        ASSERT_TRUE(WriteWholeFile(settings.settingsPath,
-                                   "[vellumar]\n" + value + "[wp]\n" + value + "[hrd]\n" + value));
+        ASSERT_TRUE(WriteWholeFile(settings.settingsPath, "[vellumar]\n" + value + "[wp]\n" +
+                                                              value + "[hrd]\n" + value +
+                                                              "[rigctld]\n" + value));
         LoadSettings();
         EXPECT_EQ(settings.targets[0].intervalSeconds, hosted) << stored;
-        EXPECT_EQ(settings.targets[1].intervalSeconds + settings.hrdIntervalSeconds, 2 * other);
+        EXPECT_EQ(settings.targets[1].intervalSeconds + settings.hrdIntervalSeconds +
+                      settings.rigctldIntervalSeconds,
+                  3 * other);
     }
+    // rigctld's port out of range is its default at once (HRD's waits for the poller).
+    ASSERT_TRUE(WriteWholeFile(settings.settingsPath, "[rigctld]\nport=65536"));
+    LoadSettings();
+    EXPECT_EQ(settings.rigctldPort, 4532);
 }
 
 TEST(SettingsApply, RulesForEachFieldThenTheFile) {

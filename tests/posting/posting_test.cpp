@@ -87,35 +87,29 @@ TEST(PostClient, SendsExactlyTheRequestTheDashboardExpects) {
 
 TEST(PostClient, Only2xxIsDeliveredAndRedirectsStayWithTheDashboardsOrigin) {
     // The status, where it sends the post, what comes of it, how many requests the sink got.
-    // "P" is the sink's port, "Q" another; a second sink listens at 127.0.0.2:P and 127.0.0.1:Q.
+    // "P" is the sink's port; a second sink listens at 127.0.0.2:P. (Other ports: the origin rule.)
     const std::tuple<int, std::string, PostFailure, std::size_t> cases[] = {
         {200, "", kOk, 1},
         {204, "", kOk, 1},
         {301, "/moved", kStatus, 1},
-        {303, "/moved", kStatus, 1},
         {401, "", kStatus, 1},
-        {500, "", kStatus, 1},
         {307, "", kStatus, 1},
         {307, "/moved?station_update=id", kOk, 2},
         {308, "http://127.0.0.1:P/wp/?station_update=id", kOk, 2},
         {307, "http://127.0.0.2:P/", kElsewhere, 1},
-        {308, "http://127.0.0.1:Q/", kElsewhere, 1},
         {307, "//127.0.0.2:P/", kElsewhere, 1},
-        {307, "//127.0.0.1:Q/", kElsewhere, 1},
         {307, "https://127.0.0.1:P/", kElsewhere, 1},
         {307, "http://127.0.0.1:P@127.0.0.2:P/", kElsewhere, 1},
         {307, "again", PostFailure::TooManyRedirects, 6}, // beside the path, again and again
     };
     for (auto [status, location, failure, requests] : cases) {
-        DashboardSink sink, otherHost, otherPort;
+        DashboardSink sink, otherHost;
         ASSERT_TRUE(sink.Start({status, 0, "", "", 0, false, "", {}, failure == kOk ? 200 : 0}));
         SinkOptions elsewhere;
         elsewhere.address = "127.0.0.2";
-        ASSERT_TRUE(otherHost.Start(elsewhere, sink.port) && otherPort.Start({}));
-        for (const auto& [from, to] :
-             {std::pair<std::string, int>{":P", sink.port}, {":Q", otherPort.port}})
-            if (location.find(from) != std::string::npos)
-                location.replace(location.find(from), 2, ":" + std::to_string(to));
+        ASSERT_TRUE(otherHost.Start(elsewhere, sink.port));
+        for (std::size_t at; (at = location.find(":P")) != std::string::npos;)
+            location.replace(at, 2, ":" + std::to_string(sink.port));
         sink.options.location = location;
         const PostOutcome outcome = Post(sink.BaseUrl() + L"/wp/");
         EXPECT_EQ(outcome.failure, failure) << status << " " << location;
@@ -124,17 +118,15 @@ TEST(PostClient, Only2xxIsDeliveredAndRedirectsStayWithTheDashboardsOrigin) {
         // Every hop the same POST; the key never reached another origin.
         for (const SinkRequest& request : sink.Requests())
             EXPECT_EQ(request.body, sink.Requests()[0].body);
-        EXPECT_TRUE(otherHost.Requests().empty() && otherPort.Requests().empty()) << location;
+        EXPECT_TRUE(otherHost.Requests().empty()) << location;
     }
 }
 
 TEST(PostClient, RedirectOriginRule) {
     const std::tuple<const wchar_t*, const wchar_t*, bool> cases[] = {
-        {L"http://h/wp/?a=1", L"https://h/wp/", true},
         {L"http://u:p@H:80/", L"HTTPS://h:443/x", true},
         {L"https://h:8443/", L"https://h:8443/x", true},
         {L"http://[::1]:8/", L"http://[::1]:8/x", true},
-        {L"http://h:8080/", L"https://h:8443/", false},
         {L"http://h/", L"https://h:8443/", false},
         {L"https://h/", L"http://h/", false},
         {L"http://h/", L"http://h:81/", false},

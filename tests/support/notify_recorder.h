@@ -11,13 +11,10 @@
 #include "frontend/pages.h"
 
 struct NotifyEvent {
-    enum Kind { SnapshotChanged, UdpStatus, PostResult, HrdStatus };
-    NotifyEvent(Kind k, int a = 0, int b = 0, std::wstring t = std::wstring())
-        : kind(k), first(a), second(b), text(std::move(t)) {}
-    Kind kind;
-    int first;  // UDP state or target index
-    int second; // port or post failure (PostFailure)
-    std::wstring text;
+    enum Kind { SnapshotChanged, UdpStatus, PostResult, RigStatus } kind;
+    int first = 0;  // UDP state, target index or rig source
+    int second = 0; // port or post failure (PostFailure)
+    std::wstring text{};
 };
 
 struct NotifyRecorder {
@@ -31,7 +28,7 @@ struct NotifyRecorder {
         };
         // As the front ends show it.
         sink.rigStatus = [this](RigSource source, RigLinkState state, const std::wstring& radio) {
-            Record({NotifyEvent::HrdStatus, 0, 0, RigStatusText(source, state, radio)});
+            Record({NotifyEvent::RigStatus, int(source), 0, RigStatusText(source, state, radio)});
         };
         InstallNotifySink(&sink);
     }
@@ -62,9 +59,12 @@ struct NotifyRecorder {
     }
 
     // The events of one kind, in order, as what the window would show of them.
-    std::vector<int> UdpStates() { return Of<int>(NotifyEvent::UdpStatus, &NotifyEvent::first); }
-    std::vector<std::wstring> HrdTexts() {
-        return Of<std::wstring>(NotifyEvent::HrdStatus, &NotifyEvent::text);
+    std::vector<std::wstring> RigTexts(RigSource source = RigSource::Hrd) {
+        std::vector<std::wstring> texts;
+        for (const NotifyEvent& event : Events())
+            if (event.kind == NotifyEvent::RigStatus && event.first == int(source))
+                texts.push_back(event.text);
+        return texts;
     }
     std::vector<std::pair<int, PostFailure>> PostResults() {
         std::vector<std::pair<int, PostFailure>> results;
@@ -73,16 +73,12 @@ struct NotifyRecorder {
                 results.emplace_back(event.first, static_cast<PostFailure>(event.second));
         return results;
     }
-    int SnapshotChanges() {
-        return int(Of<int>(NotifyEvent::SnapshotChanged, &NotifyEvent::first).size());
-    }
-    template <typename T, typename Member>
-    std::vector<T> Of(NotifyEvent::Kind kind, Member member) {
-        std::vector<T> values;
+    std::vector<int> UdpStates() {
+        std::vector<int> states;
         for (const NotifyEvent& event : Events())
-            if (event.kind == kind)
-                values.push_back(event.*member);
-        return values;
+            if (event.kind == NotifyEvent::UdpStatus)
+                states.push_back(event.first);
+        return states;
     }
 
     std::mutex mutex;

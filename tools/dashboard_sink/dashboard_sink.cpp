@@ -102,39 +102,27 @@ bool DashboardSink::Start(const SinkOptions& startOptions, int wantedPort, bool 
         return true;
     }
 #endif
-    if (tls || (listener = TcpListen(options.address, wantedPort)) == kInvalidSocket)
-        return false;
-    port = LocalPort(listener);
-    thread = std::thread([this] {
-        for (;;) {
-            const SocketHandle socket = TcpAccept(listener);
-            if (socket == kInvalidSocket || Stopping(*this, 0))
-                return CloseSocket(socket);
-            Serve(*this, socket);
-            CloseSocket(socket);
-        }
-    });
-    return true;
+    const bool started =
+        !tls && peer.Start(
+                    wantedPort, [this](SocketHandle s) { Serve(*this, s); }, options.address);
+    port = peer.port;
+    return started;
 }
 
 void DashboardSink::Stop() {
-    if (!thread.joinable())
-        return;
     {
         std::lock_guard<std::mutex> lock(mutex);
         stopping = true;
     }
     changed.notify_all();
+    peer.Stop();
 #ifdef CORVANE_SINK_TLS
     if (tlsServer)
         tlsServer->stop();
-    else
 #endif
-        CloseSocket(TcpConnect(options.address, port, 1000)); // wakes the accept anywhere
-    thread.join();
+    if (thread.joinable())
+        thread.join();
     tlsServer.reset();
-    CloseSocket(listener);
-    listener = kInvalidSocket;
 }
 
 std::wstring DashboardSink::BaseUrl() const {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tools/net_peers/net_peers.h"
+#include "tools/net_peers/tcp_peer.h"
 
 namespace httplib {
 class Server;
@@ -57,7 +58,7 @@ struct DashboardSink {
     SinkOptions options; // read-only while the sink runs
     std::vector<SinkRequest> requests;
     bool stopping = false;
-    SocketHandle listener = kInvalidSocket;
-    std::shared_ptr<httplib::Server> tlsServer;
+    TcpPeer peer;                               // plain HTTP
+    std::shared_ptr<httplib::Server> tlsServer; // HTTPS, on a thread of its own
     std::thread thread;
 };

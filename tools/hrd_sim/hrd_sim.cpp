@@ -39,56 +39,23 @@ void Serve(HrdSim& sim, SocketHandle socket) {
             continue;
         const auto due =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(script.lateMs);
-        while (faulty && script.fault == HrdSimFault::Late && sim.running.load() &&
+        while (faulty && script.fault == HrdSimFault::Late && sim.peer.running.load() &&
                std::chrono::steady_clock::now() < due)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         std::string reply = BuildHrdFrame(ReplyFor(script, command));
-        if (faulty &&
-            script.fault == HrdSimFault::Unsolicited) // in the same send, so that it waits before
-                                                      // the next request goes out
+        // In the same send, so that it waits before the next request goes out.
+        if (faulty && script.fault == HrdSimFault::Unsolicited)
             reply += BuildHrdFrame(L"7074000");
         if (SocketSend(socket, reply.data(), int(reply.size())) != int(reply.size()))
             return;
     }
 }
 
-// Only this thread closes the sockets, and under the slot's lock, so a stop never wakes a
-// handle that is already closed and perhaps reused.
-void ServeLoop(HrdSim* sim) {
-    while (true) {
-        sim->connection.handle.store(TcpAccept(sim->listener));
-        if (!sim->running.load())
-            break; // the stop's wake-up call
-        Serve(*sim, sim->connection.handle.load());
-        CloseSocketSlot(sim->connection);
-    }
-    CloseSocketSlot(sim->connection);
-    CloseSocket(sim->listener);
-}
-
 } // namespace
 
-HrdSim::~HrdSim() {
-    StopHrdSim(*this);
-}
-
 bool StartHrdSim(HrdSim& sim, const HrdSimScript& script, int port) {
-    sim.listener = TcpListen("127.0.0.1", port);
-    if (sim.listener == kInvalidSocket)
-        return false;
-    sim.port = LocalPort(sim.listener);
     sim.script = script;
-    sim.running.store(true);
-    sim.thread = std::thread(ServeLoop, &sim);
-    return true;
-}
-
-void StopHrdSim(HrdSim& sim) {
-    if (!sim.running.exchange(false))
-        return;
-    WakeSocketSlot(sim.connection);
-    CloseSocket(TcpConnect("127.0.0.1", sim.port, 1000)); // gets a waiting accept going
-    sim.thread.join();
+    return sim.peer.Start(port, [&sim](SocketHandle socket) { Serve(sim, socket); });
 }
 
 void SetHrdSimScript(HrdSim& sim, const HrdSimScript& script) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/net.h"
+#include "tools/net_peers/tcp_peer.h"
 
 enum class HrdSimFault {
     None,
@@ -28,21 +29,15 @@ struct HrdSimScript {
 };
 
 struct HrdSim {
-    ~HrdSim();
     std::mutex mutex; // guards the script and the commands
     HrdSimScript script;
     std::vector<std::wstring> commands; // as sent, context prefix included
-    int port = 0;
-    std::atomic<bool> running{false};
-    SocketHandle listener = kInvalidSocket;
-    SocketSlot connection;
-    std::thread thread;
+    TcpPeer peer;                       // last, so that it stops before the rest goes
 };
 
 // Listens on 127.0.0.1 (port 0 takes a free one) and serves one connection at a time until
-// stopped.
+// sim.peer is stopped (or the sim goes).
 bool StartHrdSim(HrdSim& sim, const HrdSimScript& script = HrdSimScript(), int port = 0);
-void StopHrdSim(HrdSim& sim);
 // Takes effect from the next command.
 void SetHrdSimScript(HrdSim& sim, const HrdSimScript& script);
 std::vector<std::wstring> HrdSimCommands(HrdSim& sim);

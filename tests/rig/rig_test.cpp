@@ -1,7 +1,10 @@
+// The rig-control sources: HRD's frames and exchanges, then both pollers against their scripted
+// stand-ins (tools/hrd_sim, tools/rigctld_stand_in), and natively against the real rigctld.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 #include <tuple>
@@ -9,14 +12,24 @@
 
 #include "core/settings.h"
 #include "core/station_snapshot.h"
+#include "posting/poster_worker.h"
 #include "sources/hrd/hrd_poller.h"
 #include "sources/hrd/hrd_protocol.h"
 #include "sources/hrd/hrd_record.h"
+#include "sources/rigctld/rigctld_poller.h"
 #include "tests/support/notify_recorder.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/wait.h"
+#include "tools/dashboard_sink/dashboard_sink.h"
 #include "tools/hrd_sim/hrd_sim.h"
 #include "tools/net_peers/net_peers.h"
+#include "tools/rigctld_stand_in/rigctld_stand_in.h"
+
+#ifndef _WIN32
+#include <csignal>
+#include <spawn.h>
+#include <sys/wait.h>
+#endif
 
 namespace {
 
@@ -30,6 +43,8 @@ const std::wstring kNotReachable = L"HRD not reachable \u2014 retrying";
 const std::wstring kConnected = L"Connected \u2014 IC-7300";
 const std::wstring kReconnecting = L"Reconnecting...";
 const std::wstring kStopped = L"Stopped";
+const std::wstring kRigctldNotReachable = L"rigctld not reachable \u2014 retrying";
+const std::wstring kRigctldConnected = L"Connected \u2014 Hamlib Dummy";
 
 std::string Le32(std::uint32_t value) {
     std::string bytes;
@@ -75,7 +90,7 @@ TEST(HrdRecord, OnlyAFrequencyAboveZeroIsShownWithItsBand) {
     const std::pair<std::int64_t, std::wstring> cases[] = {
         {14074999, L"14.075 20m"}, {1, L"0.000 Unknown"}, {0, L" "}, {-14074000, L" "}};
     for (const auto& [hertz, shown] : cases) {
-        const StationSnapshot record = BuildHrdRecord(hertz, L"", L"", L"", L"");
+        const StationSnapshot record = BuildRigRecord(hertz, L"", L"", L"", L"", L"HRD");
         EXPECT_EQ(record.freq + L" " + record.band, shown) << hertz;
     }
 }
@@ -174,11 +189,34 @@ int Count(const Texts& texts, const std::wstring& part) {
     }));
 }
 
-class HrdPoller : public ::testing::Test {
+// A poller's lines as the front ends show them, its polls since the test began, a timed stop.
+class RigPoller : public ::testing::Test {
   protected:
+    RigPoller(RigSource of, void (*stopper)()) : source(of), stop(stopper) {}
+    void TearDown() override { stop(); }
+    Texts Said() { return recorder.RigTexts(source); }
+    bool WaitSaid(const std::wstring& text, int count = 1, std::chrono::milliseconds limit = 8s) {
+        return WaitUntil([&] { return Count(Said(), text) >= count; }, limit);
+    }
+    Clock::duration TimedStop() {
+        const auto start = Clock::now();
+        return stop(), Clock::now() - start;
+    }
+    std::uint64_t Polls() { return ReadStationSnapshot().version - startVersion; }
+
+    const RigSource source;
+    void (*const stop)();
+    TempDataFolder data;
+    NotifyRecorder recorder;
+    std::uint64_t startVersion = ReadStationSnapshot().version;
+};
+
+class HrdPoller : public RigPoller {
+  protected:
+    HrdPoller() : RigPoller(RigSource::Hrd, StopHrdPoller) {}
     void SetUp() override {
         ASSERT_TRUE(StartHrdSim(sim));
-        Configure(sim.port, 1);
+        Configure(sim.peer.port, 1);
         // What another source had published before HRD took over: every field set.
         std::lock_guard<std::mutex> lock(snapshotMutex);
         for (const SnapshotField& field : kSnapshotFields)
@@ -186,7 +224,6 @@ class HrdPoller : public ::testing::Test {
         stationSnapshot.radios = 2;
         startVersion = version;
     }
-    void TearDown() override { StopHrdPoller(); }
 
     void Configure(int port, int interval, const std::wstring& myCall = L"N0CALL",
                    const std::wstring& host = L"127.0.0.1") {
@@ -200,25 +237,12 @@ class HrdPoller : public ::testing::Test {
     bool WaitAsked(const std::wstring& command, int count, std::chrono::milliseconds limit = 8s) {
         return WaitUntil([&] { return Count(HrdSimCommands(sim), command) >= count; }, limit);
     }
-    bool WaitSaid(const std::wstring& text, int count = 1, std::chrono::milliseconds limit = 8s) {
-        return WaitUntil([&] { return Count(recorder.HrdTexts(), text) >= count; }, limit);
-    }
-    Clock::duration TimedStop() {
-        const auto start = Clock::now();
-        StopHrdPoller();
-        return Clock::now() - start;
-    }
-    std::uint64_t Polls() { return ReadStationSnapshot().version - startVersion; }
-
-    TempDataFolder data;
-    NotifyRecorder recorder;
     HrdSim sim;
-    std::uint64_t startVersion = 0;
 };
 
 TEST_F(HrdPoller, HandshakeThenAWholeRecordEveryPoll) {
-    Configure(sim.port, 0); // below 1: every 2 s
-    StopHrdPoller();        // never started: nothing to do
+    Configure(sim.peer.port, 0); // below 1: every 2 s
+    StopHrdPoller();             // never started: nothing to do
     StartHrdPoller();
     StartHrdPoller(); // already running: no second worker
     ASSERT_TRUE(WaitAsked(L"get frequency", 1));
@@ -239,7 +263,7 @@ TEST_F(HrdPoller, HandshakeThenAWholeRecordEveryPoll) {
     EXPECT_EQ(FileBytes(data.File(kHrdControlsFileName)),
               "HRD radio: IC-7300\r\nget mode -> 'USB'\r\n"
               "chosen mode command -> '[1] get mode'\r\n");
-    EXPECT_EQ(recorder.HrdTexts(), (Texts{kConnecting, kConnected, kStopped}));
+    EXPECT_EQ(Said(), (Texts{kConnecting, kConnected, kStopped}));
 }
 
 TEST_F(HrdPoller, DropdownModeZeroFrequencyAndAStopInAnExchange) {
@@ -263,8 +287,7 @@ TEST_F(HrdPoller, DropdownModeZeroFrequencyAndAStopInAnExchange) {
     SetHrdSimScript(sim, {HrdSimFault::Silent, L"get frequency"});
     ASSERT_TRUE(WaitAsked(L"[0] get frequency", 2));
     EXPECT_LT(TimedStop(), 1000ms); // wakes the exchange
-    EXPECT_EQ(recorder.HrdTexts(),
-              (Texts{kConnecting, L"Connected \u2014 FT-991A \u00C4", kStopped}));
+    EXPECT_EQ(Said(), (Texts{kConnecting, L"Connected \u2014 FT-991A \u00C4", kStopped}));
 }
 
 // A silent HRD fails the exchange at the reply limit; after a failed poll the next connect waits
@@ -287,8 +310,8 @@ TEST_F(HrdPoller, FailedPollsReconnectAfterAPauseThatADropCutsShort) {
     EXPECT_EQ(Polls(), 0u);
 
     EXPECT_LT(TimedStop(), 400ms);
-    EXPECT_EQ(recorder.HrdTexts(), (Texts{kConnecting, kConnected, kReconnecting, kConnecting,
-                                          kConnected, kReconnecting, kStopped}));
+    EXPECT_EQ(Said(), (Texts{kConnecting, kConnected, kReconnecting, kConnecting, kConnected,
+                             kReconnecting, kStopped}));
 }
 
 // A mode reply that comes after its limit would answer the next question: the poll it belongs to
@@ -300,25 +323,20 @@ TEST_F(HrdPoller, ALateReplyIsNeverPairedWithTheNextQuestion) {
     script.faultCommand = L"dropdown";
     script.lateMs = 5500;
     SetHrdSimScript(sim, script);
-    std::mutex mutex;
-    std::vector<std::wstring> published;
-    recorder.sink.snapshotChanged = [&] {
+    const auto shown = [&] {
         const StationSnapshot s = ReadStationSnapshot().snapshot;
-        std::lock_guard<std::mutex> lock(mutex);
-        published.push_back(s.freq + L"|" + s.mode);
+        return s.freq + L"|" + s.mode + L" " + std::to_wstring(Polls());
     };
     StartHrdPoller();
-    ASSERT_TRUE(WaitAsked(L"dropdown", 1));
+    ASSERT_TRUE(WaitSaid(kReconnecting)); // the late reply is not yet there
+    EXPECT_EQ(shown(), L"14.074| 1");
     script.faultCommand = L""; // from now on every answer a little late
     script.lateMs = 300;
     SetHrdSimScript(sim, script);
     EXPECT_TRUE(WaitUntil([&] { return Polls() >= 3; }, 20s));
     StopHrdPoller();
-    std::lock_guard<std::mutex> lock(mutex);
-    EXPECT_EQ(
-        Texts(published.begin(), published.begin() + std::min<std::size_t>(published.size(), 3)),
-        (Texts{L"14.074|", L"14.074|USB", L"14.074|USB"}));
-    EXPECT_EQ(recorder.HrdTexts(),
+    EXPECT_EQ(shown().substr(0, 11), L"14.074|USB ");
+    EXPECT_EQ(Said(),
               (Texts{kConnecting, kConnected, kReconnecting, kConnecting, kConnected, kStopped}));
 }
 
@@ -331,14 +349,6 @@ TEST_F(HrdPoller, ConnectLimitAndASaveWhileConnecting) {
                          (s = TcpConnect("127.0.0.1", LocalPort(full), 300)) != kInvalidSocket;)
         queued.push_back(s);
     ASSERT_LT(queued.size(), 8u) << "the queue never filled, so no connect would wait";
-    // The connect looks at its worker's flag between short waits.
-    std::atomic<bool> keepWaiting{true};
-    std::thread connect(
-        [&] { CloseSocket(TcpConnect("127.0.0.1", LocalPort(full), 9000, &keepWaiting)); });
-    keepWaiting = false;
-    const auto fell = Clock::now();
-    connect.join();
-    EXPECT_LT(Clock::now() - fell, 1000ms);
     Configure(LocalPort(full), 1, L"K1OLD");
     const auto start = Clock::now();
     StartHrdPoller();
@@ -350,7 +360,7 @@ TEST_F(HrdPoller, ConnectLimitAndASaveWhileConnecting) {
 
     StartHrdPoller(); // a Save while the connect waits
     ASSERT_TRUE(WaitUntil([] { return hrdSocket.handle.load() != kInvalidSocket; }));
-    Configure(sim.port, 1, L"K1NEW");
+    Configure(sim.peer.port, 1, L"K1NEW");
     DropHrdConnection();
     EXPECT_TRUE(WaitUntil([&] { return Polls() == 1; }, 1500ms));
     StopHrdPoller();
@@ -358,8 +368,8 @@ TEST_F(HrdPoller, ConnectLimitAndASaveWhileConnecting) {
         CloseSocket(socket);
     CloseSocket(full);
     EXPECT_EQ(ReadStationSnapshot().snapshot.mycall, L"K1NEW");
-    EXPECT_EQ(recorder.HrdTexts(), (Texts{kConnecting, kNotReachable, kStopped, kConnecting,
-                                          kConnecting, kConnected, kStopped}));
+    EXPECT_EQ(Said(), (Texts{kConnecting, kNotReachable, kStopped, kConnecting, kConnecting,
+                             kConnected, kStopped}));
 }
 
 TEST_F(HrdPoller, OnlyNumericIpv4HostsAndPortsInRangeAreUsed) {
@@ -374,13 +384,150 @@ TEST_F(HrdPoller, OnlyNumericIpv4HostsAndPortsInRangeAreUsed) {
         {L"", 65536, false},      {L"", -65536, false}};
     for (const auto& [host, offset, reachable] : cases) {
         recorder.Clear();
-        Configure(sim.port + offset, 1, L"N0CALL", host);
+        Configure(sim.peer.port + offset, 1, L"N0CALL", host);
         StartHrdPoller();
-        ASSERT_TRUE(WaitUntil([&] { return recorder.HrdTexts().size() >= 2; }));
+        ASSERT_TRUE(WaitUntil([&] { return Said().size() >= 2; }));
         StopHrdPoller();
-        EXPECT_EQ(recorder.HrdTexts()[1], reachable ? kConnected : kNotReachable)
+        EXPECT_EQ(Said()[1], reachable ? kConnected : kNotReachable)
             << host.size() << " " << offset;
     }
 }
+
+class RigctldPoller : public RigPoller {
+  protected:
+    RigctldPoller() : RigPoller(RigSource::Rigctld, StopRigctldPoller) {}
+    void Configure(int port, const std::wstring& myCall = L"N0CALL") {
+        std::lock_guard<std::mutex> lock(postSignal.mutex);
+        settings.rigctldPort = port;
+        settings.rigctldIntervalSeconds = 1;
+        settings.rigctldMyCall = myCall;
+        settings.rigctldOperator = L"OP1";
+    }
+};
+
+// What the dummy cannot do, from the stand-in: each case changes the dummy's answers (a '|' is a
+// pause, "-" no answer), then the poller is watched until its first poll ("" below) or its first
+// "Reconnecting..." ("R") or its second "Connecting..." ("C"). Then: what it said before the stop,
+// and freq|mode|radio if it published.
+TEST_F(RigctldPoller, RefusalsSilenceSplitLinesAndHugeRepliesFromAStandIn) {
+    const std::string huge(kRigctldMaxReply, 'x');
+    const std::tuple<RigctldScript, const char*, std::wstring, std::wstring> cases[] = {
+        {{{"f", "14|074|000.0\n"},
+          {"m", "U|SB\r\n24|00\r\n"},
+          {"\\dump_caps", "Model name: IC-7300 \nMfg name:\tIcom\nRPRT 0\n"}},
+         "",
+         L"Icom IC-7300",
+         L"14.074|USB"},
+        {{{"\\dump_caps", "RPRT -11\n"}, {"m", "RPRT -11\n"}}, "", L"", L"14.074|"},
+        {{{"f", "RPRT -5\n"}}, "R", L"Hamlib Dummy", L""},
+        {{{"f", "RPRT 0\n"}}, "R", L"Hamlib Dummy", L""},            // a set's answer
+        {{{"f", "14074000\n7074000\n"}}, "R", L"Hamlib Dummy", L""}, // out of step
+        {{{"f", "-"}}, "R", L"Hamlib Dummy", L""},                   // given up at 4 s
+        {{{"m", "-"}}, "R", L"Hamlib Dummy", L"14.074|"}, // published empty, then given up
+        {{{"\\dump_caps", huge}}, "C", L"", L""},         // given up at once
+    };
+    for (const auto& [changes, until, radio, shown] : cases) {
+        SCOPED_TRACE(testing::PrintToString(*changes.begin()).substr(0, 60));
+        recorder.Clear();
+        startVersion = ReadStationSnapshot().version;
+        RigctldScript script = DummyRigctldScript();
+        for (const auto& [command, reply] : changes)
+            reply == "-" ? void(script.erase(command)) : void(script[command] = reply);
+        RigctldStandIn standIn;
+        ASSERT_TRUE(StartRigctldStandIn(standIn, script));
+        Configure(standIn.peer.port);
+        const auto start = Clock::now();
+        StartRigctldPoller();
+        ASSERT_TRUE(
+            *until ? WaitSaid(*until == 'R' ? kReconnecting : kConnecting, *until == 'C' ? 2 : 1)
+                   : WaitUntil([&] { return Polls() >= 1; }));
+        const auto took = Clock::now() - start;
+        EXPECT_LT(TimedStop(), 400ms);
+        Texts said = {kConnecting, L"Connected \u2014 " + radio};
+        if (*until == 'R')
+            said.push_back(kReconnecting);
+        if (*until == 'C') // nothing after a failed name, and a second try 3 s later
+            said = {kConnecting, kConnecting};
+        said.push_back(kStopped);
+        EXPECT_EQ(Said(), said);
+        const StationSnapshot s = ReadStationSnapshot().snapshot;
+        EXPECT_EQ(Polls() ? s.freq + L"|" + s.mode : L"", shown);
+        EXPECT_TRUE(!Polls() || s.radio == radio);
+        EXPECT_TRUE(changes.begin()->second != "-" || (took > 3500ms && took < 6000ms));
+        EXPECT_TRUE(*until != 'C' || (took > 2800ms && took < 4500ms));
+    }
+}
+
+#ifndef _WIN32
+// Debian's libhamlib-utils: rigctld with its dummy radio (model 1) and rigctl to turn its dial.
+
+struct Rigctld {
+    ~Rigctld() { Kill(); }
+    bool Start(int listenPort) {
+        port = std::to_string(listenPort);
+        const char* argv[] = {"rigctld", "-m", "1", "-T", "127.0.0.1", "-t", port.c_str(), nullptr};
+        return posix_spawnp(&pid, "rigctld", nullptr, nullptr, const_cast<char**>(argv), nullptr) ==
+               0;
+    }
+    void Kill() {
+        if (pid > 0 && kill(pid, SIGKILL) == 0)
+            waitpid(pid, nullptr, 0);
+        pid = 0;
+    }
+    // One rigctl command ("F 14074000", "M USB 2400"); true when it worked.
+    bool Set(const std::string& command) {
+        return std::system(
+                   ("rigctl -m 2 -r 127.0.0.1:" + port + " " + command + " 2>/dev/null").c_str()) ==
+               0;
+    }
+    pid_t pid = 0;
+    std::string port;
+};
+
+// The real rigctld: what it says reaches the dashboard; a new frequency follows; a Save reads the
+// settings afresh; rigctld killed and started again is reconnected; a stop while connected is
+// prompt.
+TEST_F(RigctldPoller, TheRealRigctldReachesTheDashboardAndComesBackAfterARestart) {
+    DashboardSink sink;
+    ASSERT_TRUE(sink.Start(SinkOptions()));
+    Rigctld rigctld;
+    const int port = FreePort(PortKind::Tcp);
+    ASSERT_TRUE(rigctld.Start(port)) << "rigctld (Debian package libhamlib-utils) is needed";
+    ASSERT_TRUE(WaitUntil([&] { return rigctld.Set("F 14074000"); }, 10s));
+    ASSERT_TRUE(rigctld.Set("M USB 2400"));
+    Configure(port);
+    settings.targets[1] = {true, sink.BaseUrl(), L"id", L"key", 1};
+    StartPoster();
+    StartRigctldPoller();
+    const auto posted = [&](const std::string& part) { // in any post so far
+        return WaitUntil(
+            [&] {
+                std::string bodies;
+                for (const SinkRequest& request : sink.Requests())
+                    bodies += request.body + "\n";
+                return bodies.find(part) != std::string::npos;
+            },
+            10s);
+    };
+    EXPECT_TRUE(posted("freq=14.074&band=20m&mode=USB&mycall=N0CALL&opcall=OP1&radio=Hamlib+Dummy&"
+                       "radio_label=Hamlib+Dummy&op_status=&locator=&location=&call=&"
+                       "contestname=&app=Hamlib&"));
+    ASSERT_TRUE(rigctld.Set("F 7074000"));
+    EXPECT_TRUE(posted("freq=7.074&band=40m&mode=USB&"));
+
+    Configure(port, L"K1NEW"); // as a Save does
+    DropRigctldConnection();
+    EXPECT_TRUE(posted("&mycall=K1NEW&"));
+
+    rigctld.Kill();
+    EXPECT_TRUE(WaitSaid(kRigctldNotReachable));
+    ASSERT_TRUE(rigctld.Start(port));
+    ASSERT_TRUE(WaitUntil([&] { return rigctld.Set("F 3573000"); }, 10s));
+    EXPECT_TRUE(WaitSaid(kRigctldConnected, 3));
+    EXPECT_TRUE(posted("freq=3.573&band=80m&"));
+    EXPECT_LT(TimedStop(), 400ms);
+    StopPoster();
+}
+#endif
 
 } // namespace
