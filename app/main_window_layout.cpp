@@ -18,7 +18,8 @@ HWND CreateControl(HWND parent, DWORD exStyle, const wchar_t* className, const w
         ScaleForDpi(height), parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
         reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parent, GWLP_HINSTANCE)), nullptr);
     if (control)
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(ui.uiFont), TRUE);
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(static_cast<HFONT>(ui.uiFont)),
+                     TRUE);
     return control;
 }
 
@@ -73,9 +74,7 @@ void FitTabs() {
     for (int height = 12; height >= 9; --height) {
         HFONT font = height == 12 ? ui.uiFont : CreateUiFont(height);
         SendMessageW(ui.tabControl, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-        if (ui.tabFont)
-            DeleteObject(ui.tabFont);
-        ui.tabFont = font == ui.uiFont ? nullptr : font;
+        ui.tabFont.Reset(font == ui.uiFont ? nullptr : font);
         for (int padding = 6; padding >= 2; --padding) {
             SendMessageW(ui.tabControl, TCM_SETPADDING, 0,
                          MAKELPARAM(ScaleForDpi(padding), ScaleForDpi(3)));
@@ -366,7 +365,7 @@ HBRUSH PageBrush() {
     DeleteDC(memory);
     ReleaseDC(ui.tabControl, screen);
     if (colour != CLR_INVALID)
-        ui.pageBrush = CreateSolidBrush(colour);
+        ui.pageBrush.Reset(CreateSolidBrush(colour));
     return ui.pageBrush ? ui.pageBrush : GetSysColorBrush(COLOR_BTNFACE);
 }
 

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "frontend/pages.h"
+#include "platform/win32/handle.h"
 
 // The controls of a dashboard's settings page; index = target index.
 struct DashboardPage {
@@ -24,11 +25,12 @@ struct UiState {
     HICON appIcon = nullptr; // shared resource, never destroyed
     bool trayIconAdded = false;
     std::wstring trayTip;
-    HFONT uiFont = nullptr;
-    HFONT tabFont = nullptr;    // a smaller uiFont for the tabs, when theirs does not fit
-    HBRUSH pageBrush = nullptr; // the tab page's own colour, behind labels and check boxes
-    UINT taskbarCreated = 0;    // the shell's "TaskbarCreated" message
-    HWND lastFocus = nullptr;   // the control that had the focus when the window went inactive
+    // Deleted at WM_DESTROY (Reset), or at the latest when the process ends.
+    ScopedFont uiFont;
+    ScopedFont tabFont;       // a smaller uiFont for the tabs, when theirs does not fit
+    ScopedBrush pageBrush;    // the tab page's own colour, behind labels and check boxes
+    UINT taskbarCreated = 0;  // the shell's "TaskbarCreated" message
+    HWND lastFocus = nullptr; // the control that had the focus when the window went inactive
 
     HWND tabControl = nullptr;
 

@@ -17,12 +17,6 @@
 
 namespace {
 
-template <typename Handle> void DeleteGdiObject(Handle& object) {
-    if (object)
-        DeleteObject(object);
-    object = nullptr;
-}
-
 // While the demo runs, the UDP line says so, whatever the listener reports.
 void SetUdpLine(const wchar_t* text) {
     SetWindowTextW(ui.udpStatusLabel, testModeRunning.load() ? kTestModeText : text);
@@ -48,7 +42,7 @@ void KeepListenAddress() {
 void OnCreate(HWND window) {
     mainWindow.store(window);
     UpdateDpi(window);
-    ui.uiFont = CreateUiFont();
+    ui.uiFont.Reset(CreateUiFont());
     BuildMainWindowControls(window);
     KeepListenAddress();
     StartWorkers(ui.udpListenAddress, ui.udpListenPort, [] {
@@ -278,9 +272,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         OnCreate(window);
         return 0;
     case WM_DESTROY:
-        DeleteGdiObject(ui.uiFont);
-        DeleteGdiObject(ui.tabFont);
-        DeleteGdiObject(ui.pageBrush);
+        ui.tabFont.Reset();
+        ui.uiFont.Reset();
+        ui.pageBrush.Reset();
         PostQuitMessage(0);
         return 0;
     case WM_ACTIVATE: // like a dialog, give the focus back where it was
@@ -295,7 +289,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     }
     case WM_THEMECHANGED:
     case WM_SYSCOLORCHANGE: // the page may have a new colour
-        DeleteGdiObject(ui.pageBrush);
+        ui.pageBrush.Reset();
         InvalidateRect(window, nullptr, TRUE);
         break;
     case WM_CLOSE: // closing only hides; the exit confirmation is the way out

@@ -17,11 +17,15 @@ template <typename Handle, auto Close> class ScopedHandle {
         return handle && handle != reinterpret_cast<Handle>(INVALID_HANDLE_VALUE);
     }
     operator Handle() const { return handle; }
-    // For a function that opens the handle through a pointer; empty before the call.
-    Handle* Receive() {
+    // Closes the handle held, if any, and holds `opened` instead.
+    void Reset(Handle opened = Handle{}) {
         if (Valid())
             Close(handle);
-        handle = Handle{};
+        handle = opened;
+    }
+    // For a function that opens the handle through a pointer; empty before the call.
+    Handle* Receive() {
+        Reset();
         return &handle;
     }
 
@@ -31,6 +35,8 @@ template <typename Handle, auto Close> class ScopedHandle {
 
 using ScopedFile = ScopedHandle<HANDLE, &CloseHandle>;
 using ScopedKey = ScopedHandle<HKEY, &RegCloseKey>;
+using ScopedFont = ScopedHandle<HFONT, &DeleteObject>;
+using ScopedBrush = ScopedHandle<HBRUSH, &DeleteObject>;
 
 // A mutex this thread may own: released (when owned) and closed.
 inline BOOL ReleaseAndCloseMutex(HANDLE mutex) {
