@@ -194,6 +194,21 @@ std::vector<SettingsProblem> SettingsProblems(const std::wstring& path) {
     return problems;
 }
 
+namespace {
+
+// A rig-control source's section: both sources store the same keys in the same order.
+void WriteRigSection(const wchar_t* section, bool enabled, const std::wstring& host, int port,
+                     int intervalSeconds, const std::wstring& myCall, const std::wstring& opCall) {
+    WriteInt(section, L"enabled", enabled ? 1 : 0);
+    WriteText(section, L"host", host);
+    WriteInt(section, L"port", port);
+    WriteInt(section, L"interval", intervalSeconds);
+    WriteText(section, L"mycall", myCall);
+    WriteText(section, L"operator", opCall);
+}
+
+} // namespace
+
 void SaveSettings() {
     for (int index = 0; index < 2; ++index) {
         const DashboardTarget& target = settings.targets[index];
@@ -209,19 +224,12 @@ void SaveSettings() {
     WriteText(kUdpSection, L"ip", settings.udpAddress);
     WriteInt(kUdpSection, L"port", settings.udpPort);
     WriteInt(kAppSection, L"start_minimized", settings.startMinimized ? 1 : 0);
-    WriteInt(kHrdSection, L"enabled", settings.hrdEnabled ? 1 : 0);
-    WriteText(kHrdSection, L"host", settings.hrdHost);
-    WriteInt(kHrdSection, L"port", settings.hrdPort);
-    WriteInt(kHrdSection, L"interval", settings.hrdIntervalSeconds);
-    WriteText(kHrdSection, L"mycall", settings.hrdMyCall);
-    WriteText(kHrdSection, L"operator", settings.hrdOperator);
+    WriteRigSection(kHrdSection, settings.hrdEnabled, settings.hrdHost, settings.hrdPort,
+                    settings.hrdIntervalSeconds, settings.hrdMyCall, settings.hrdOperator);
     // Last, so that a file from before rigctld gets it after its own sections.
-    WriteInt(kRigctldSection, L"enabled", settings.rigctldEnabled ? 1 : 0);
-    WriteText(kRigctldSection, L"host", settings.rigctldHost);
-    WriteInt(kRigctldSection, L"port", settings.rigctldPort);
-    WriteInt(kRigctldSection, L"interval", settings.rigctldIntervalSeconds);
-    WriteText(kRigctldSection, L"mycall", settings.rigctldMyCall);
-    WriteText(kRigctldSection, L"operator", settings.rigctldOperator);
+    WriteRigSection(kRigctldSection, settings.rigctldEnabled, settings.rigctldHost,
+                    settings.rigctldPort, settings.rigctldIntervalSeconds, settings.rigctldMyCall,
+                    settings.rigctldOperator);
 }
 
 int PortFromText(const std::wstring& text, int fallback) {
