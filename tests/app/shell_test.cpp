@@ -449,6 +449,14 @@ TEST_F(Shell, SourcesAndPostsReportOnTheirPagesAndKeysShowOnlyTheirOwn) {
         Shows(At(kLivePage, 150, 46 + 24 * row), live[row]);
     const std::wstring at = L" \u2014 [0-2][0-9]:[0-5][0-9]:[0-5][0-9]"; // the attempt's time
     ShowsLike(At(kWpPage, 24, 196), L"Last post: FAILED" + at + L" \u2014 HTTP 401", 20s);
+    SYSTEMTIME now; // the attempt's time is the local time of day, to the second
+    GetLocalTime(&now);
+    const std::wstring shown = Text(At(kWpPage, 24, 196));
+    unsigned h = 0, m = 0, s = 0;
+    swscanf(shown.c_str() + shown.find(L"\u2014") + 2, L"%u:%u:%u", &h, &m, &s);
+    const int apart =
+        std::abs(int(h * 3600 + m * 60 + s) - (now.wHour * 3600 + now.wMinute * 60 + now.wSecond));
+    EXPECT_LT(std::min(apart, 86400 - apart), 60) << shown;
     ShowsLike(At(kHostedPage, 24, 196), L"Last post: FAILED" + at, 20s);
 
     Toggle(IDC_TEST_MODE);

@@ -154,6 +154,12 @@ check "newest state" await has "$work/out" "Last worked: K999 "
 check "a line a second" [ $(($(grep -c "Live Status" "$work/out") - lines)) -le $((($(ms) - first) / 1000 + 1)) ]
 stop TERM 1500
 
+# An output whose reader is gone loses its lines and costs no time: they are not retried.
+exec 4> >(:) && sleep 0.5 && run --config-dir "$station" >&4 2>&1 && exec 4>&-
+sleep 3 && read -ra cpu < /proc/$(pgrep -P "$pid")/stat # fields 14 and 15: the ticks used
+check "closed output: no busy loop (${cpu[13]}+${cpu[14]} ticks)" [ $((cpu[13] + cpu[14])) -lt 100 ]
+stop TERM 1500
+
 # An output that takes nothing (its pipe full) holds up neither the workers, nor reloads, nor the
 # stop; once it moves again it says how many lines it dropped.
 mkfifo "$work/fifo" && exec 3<> "$work/fifo" && python3 -c 'import fcntl, os; os.write(3, b"\n" * fcntl.fcntl(3, 1032))'

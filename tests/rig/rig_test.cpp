@@ -420,9 +420,10 @@ TEST_F(RigctldPoller, RefusalsSilenceSplitLinesAndHugeRepliesFromAStandIn) {
          L"14.074|USB"},
         {{{"\\dump_caps", "RPRT -11\n"}, {"m", "RPRT -11\n"}}, "", L"", L"14.074|"},
         {{{"f", "RPRT -5\n"}}, "R", L"Hamlib Dummy", L""},
-        {{{"f", "RPRT 0\n"}}, "R", L"Hamlib Dummy", L""},            // a set's answer
-        {{{"f", "14074000\n7074000\n"}}, "R", L"Hamlib Dummy", L""}, // out of step
-        {{{"f", "-"}}, "R", L"Hamlib Dummy", L""},                   // given up at 4 s
+        {{{"f", "RPRT 0\n"}}, "R", L"Hamlib Dummy", L""},                        // a set's answer
+        {{{"f", "14074000\n7074000\n"}}, "R", L"Hamlib Dummy", L""},             // out of step
+        {{{"m", "USB\n2400\n|7074000\n"}}, "R", L"Hamlib Dummy", L"14.074|USB"}, // unasked
+        {{{"f", "-"}}, "R", L"Hamlib Dummy", L""},                               // given up at 4 s
         {{{"m", "-"}}, "R", L"Hamlib Dummy", L"14.074|"}, // published empty, then given up
         {{{"\\dump_caps", huge}}, "C", L"", L""},         // given up at once
     };
