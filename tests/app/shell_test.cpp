@@ -41,6 +41,14 @@ bool ThrowawayProfile() {
     return !named.empty() && named == EnvironmentText(wine ? "WINEPREFIX" : "USERPROFILE");
 }
 const wchar_t* const kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+// The Run value as Windows keeps it, with its type ("1:" for REG_SZ); "" when there is none.
+std::wstring RunValue() {
+    wchar_t data[600] = {};
+    DWORD type = 0, size = sizeof data;
+    return RegGetValueW(HKEY_CURRENT_USER, kRunKey, L"Corvane", RRF_RT_ANY, &type, data, &size)
+               ? L""
+               : std::to_wstring(type) + L":" + data;
+}
 
 // Wine hands Unix paths through the environment; Z: is the Unix root there.
 std::wstring DosPath(const char* variable) {
@@ -488,7 +496,7 @@ TEST_F(Shell, HidesInTheTrayTakesKeysAndStartsWithWindowsUntilExitIsAnsweredYes)
     Register(nullptr, true); // a shortcut alone counts as starting with Windows
     Store({L"app.start_minimized=1"});
     ASSERT_TRUE(Launch());
-    EXPECT_FALSE(IsWindowVisible(window));
+    EXPECT_FALSE(WaitUntil([&] { return IsWindowVisible(window); }, 1s));
     HANDLE second = StartApp(); // shows the first copy's window, and ends
     EXPECT_EQ(End(second, 20000), 0u);
     SendMessageW(window, WM_NULL, 0, 0); // behind what it sent on its way out
@@ -533,23 +541,26 @@ TEST_F(Shell, HidesInTheTrayTakesKeysAndStartsWithWindowsUntilExitIsAnsweredYes)
 
     EXPECT_TRUE(Checked(IDC_START_WITH_WINDOWS));
     Toggle(IDC_START_WITH_WINDOWS);
-    EXPECT_EQ(ReadRunValue() + (GetFileAttributesW(kShortcut.c_str()) != INVALID_FILE_ATTRIBUTES
-                                    ? L"shortcut"
-                                    : L""),
+    EXPECT_EQ(RunValue() + (GetFileAttributesW(kShortcut.c_str()) != INVALID_FILE_ATTRIBUTES
+                                ? L"shortcut"
+                                : L""),
               L"");
     Toggle(IDC_START_WITH_WINDOWS);
-    const std::wstring quoted = L"\"" + DosPath("CORVANE_APP_EXE") + L"\"";
-    EXPECT_EQ(ReadRunValue(), quoted);
+    const std::wstring quoted = L"1:\"" + DosPath("CORVANE_APP_EXE") + L"\"";
+    EXPECT_EQ(RunValue(), quoted);
 
     PostMessageW(C(IDC_EXIT), BM_CLICK, 0, 0);
     ASSERT_TRUE(Answer(L"Exit Corvane", IDNO));         // and all runs on
-    PostMessageW(window, WM_COMMAND, IDM_TRAY_EXIT, 0); // the tray menu's Exit asks the same
+    PostMessageW(window, WM_TRAYICON, 1, WM_RBUTTONUP); // the tray menu's Exit asks the same
+    ASSERT_TRUE(WaitUntil([] { return IsWindowVisible(FindWindowW(L"#32768", nullptr)); }));
+    for (const BYTE key : {VK_UP, VK_RETURN}) // from the bottom: Exit
+        keybd_event(key, 0, 0, 0), keybd_event(key, 0, KEYEVENTF_KEYUP, 0);
     ASSERT_TRUE(Answer(L"Exit Corvane", IDYES));
     EXPECT_EQ(End(app, 20000), 0u);
     // A value naming another copy is pointed at the one that starts.
     Register(L"C:\\Old\\Corvane.exe", false);
     ASSERT_TRUE(Launch());
-    EXPECT_EQ(ReadRunValue(), quoted);
+    EXPECT_EQ(RunValue(), quoted);
 }
 
 // Enter in a box saves, and the boxes then show what was stored; Esc hides the window.
