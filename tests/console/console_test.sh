@@ -8,8 +8,9 @@ trap 'kill -9 $(jobs -p) 2> /dev/null; rm -rf "$work"' EXIT
 export XDG_CONFIG_HOME=$work/xdg HOME=$work/home # never the user's own folder
 check() { "${@:2}" || { echo "FAILED: $1"; failed=1; }; }
 has() { grep -qF -- "$2" "$1" 2> /dev/null; }
-# Polls until the command succeeds, at most 20 s: the sanitizer builds start slowly.
-await() { local end=$((SECONDS + 20)); until "$@"; do ((SECONDS < end)) || return 1; sleep 0.02; done; }
+# Polls until the command succeeds, at most 20 s (the sanitizer builds start slowly), or 2 s once
+# a check has failed, so that a broken build ends soon.
+await() { local end=$((SECONDS + (failed ? 2 : 20))); until "$@"; do ((SECONDS < end)) || return 1; sleep 0.02; done; }
 ms() { echo $(($(date +%s%N) / 1000000)); }
 # In the background as $pid, ended by force after a minute, so that a hang fails instead.
 run() { timeout -s KILL 60 "$corvane" "$@" & pid=$!; }
