@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
+#include <sstream>
 
 #include "core/band_plan.h"
 #include "core/settings.h"
@@ -111,14 +113,23 @@ TEST(SettingsApply, RulesForEachFieldThenTheFile) {
     EXPECT_EQ(PortFromText(L"1", 7809) + PortFromText(L"65535", 7809), 65536);
 }
 
+// Every band's edges belong to it, the hertz either side to no band; 2^32 Hz does not wrap.
 TEST(BandPlan, EdgesBelongToTheirBandAndGapsAreUnknown) {
-    const std::pair<std::int64_t, const wchar_t*> cases[] = {
-        {1799999, L"Unknown"},   {1800000, L"160m"},       {2000000, L"160m"},
-        {2000001, L"Unknown"},   {5357000, L"60m"},        {6000000, L"Unknown"},
-        {14350000, L"20m"},      {223500000, L"1.25m"},    {10368000000, L"3cm"},
-        {-14074000, L"Unknown"}, {14662934592, L"Unknown"}}; // 3 cm + 2^32
-    for (const auto& [hz, band] : cases)
-        EXPECT_EQ(BandForFrequency(hz), band) << hz;
+    std::istringstream plan(
+        "1.8 2 160m 3.5 4 80m 5.2 5.4 60m 7 7.3 40m 10.1 10.2 30m 14 14.35 20m 18.068 18.168 17m "
+        "21 21.45 15m 24.89 24.99 12m 28 29.7 10m 50 54 6m 70 70.5 4m 144 148 2m 222 225 1.25m "
+        "420 450 70cm 902 928 33cm 1240 1300 23cm 2300 2450 13cm 3300 3500 9cm 5650 5850 6cm "
+        "10000 10500 3cm");
+    std::string band;
+    for (double lower, upper; plan >> lower >> upper >> band;) {
+        const std::wstring in = Utf8ToWide(band),
+                           edges[] = {L"Unknown", in, in, in, in, L"Unknown"};
+        int at = 0;
+        for (const double mhz : {lower, upper})
+            for (const int step : {-1, 0, 1})
+                EXPECT_EQ(BandForFrequency(std::llround(mhz * 1e6) + step), edges[at++]) << mhz;
+    }
+    EXPECT_EQ(BandForFrequency(-14074000) + BandForFrequency(14662934592), L"UnknownUnknown");
 }
 
 } // namespace
