@@ -138,11 +138,12 @@ TEST_F(LoggerTest, WhatTheSnapshotShows) {
          at + "app=N1MM|freq2=7.000|band2=40m|radios=2"},
         // A contact after two radios changes only its own fields.
         {{r("<Mode>FT8</Mode><MyLocator>IO91</MyLocator>"),
-          RadioMessage("<RadioNr>2</RadioNr><Freq>700000</Freq><IsRunning>1</IsRunning>"),
+          RadioMessage("<RadioNr>2</RadioNr><Freq>700000</Freq><IsRunning>1</IsRunning><Mode>CW"
+                       "</Mode><RadioName>K3 B</RadioName><call>K1KI</call>"),
           "<contactreplace><call>K3LR</call><contestname>WPX</contestname><freq>9</freq><app>X"
           "</app></contactreplace>"},
          at + "mode=FT8|locator=IO91|app=MiniBook|call=K3LR|contestname=WPX|freq2=7.000|"
-              "band2=40m|op_status2=Is calling|radios=2"},
+              "band2=40m|mode2=CW|radio2=K3 B|op_status2=Is calling|radios=2"},
         {{"@n1mm-radioinfo-2.xml", "@n1mm-radioinfo-1.xml", "@n1mm-contactinfo-3.xml"},
          "freq=3.522|band=80m|mode=CW|mycall=W2XYZ|opcall=W1ABC|op_status=Is searching|app=N1MM|"
          "call=W1AW|contestname=CWOPS|freq2=21.200|band2=15m|mode2=CW|op_status2=Is "
@@ -179,7 +180,7 @@ TEST_F(LoggerTest, LowestNumberFirstAndSilentRadiosExpireAfter90Seconds) {
     const std::vector<std::vector<Step>> scenarios = {
         {{0, 2, {2}}, {0, 1, {1, 2}}, {0, 2, {1, 2}}},
         {{0, 1, {1}}, {90, 2, {1, 2}}, {1e-9, 2, {2}}}, // 90 s still counts, a nanosecond more not
-        {{0, 1, {1}}, {50, 2, {1, 2}}, {0, 3, {1, 2}}, {50, 2, {2, 3}}},
+        {{0, 1, {1}}, {50, 2, {1, 2}}, {0, 3, {1, 2}}, {50, 2, {2, 3}}, {50, 3, {2, 3}}},
         {{0, 1, {1}}, {0, 2, {1, 2}}, {500, 0, {1, 2}}, {0, 3, {3}}}, // only radio messages expire
     };
     for (const auto& steps : scenarios) {
