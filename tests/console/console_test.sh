@@ -104,6 +104,9 @@ check "check: a good file, exit 0, not $?" [ $? = 0 ]
 "$corvane" --check --config-dir "$work/c2" > "$work/out"
 check "check: no file, exit 1, not $?" [ $? = 1 ]
 check "check: no file said, none made" eval 'has "$work/out" "$work/c2/settings.ini does not exist" && [ ! -e "$work/c2" ]'
+# Without --config-dir: $XDG_CONFIG_HOME/Corvane, or ~/.config/Corvane when that is not absolute.
+check "XDG_CONFIG_HOME" eval '"$corvane" --check | grep -qF "$XDG_CONFIG_HOME/Corvane/settings.ini does not"'
+check "~/.config" eval 'XDG_CONFIG_HOME=x "$corvane" --check | grep -qF "$HOME/.config/Corvane/settings.ini does not"'
 
 # Only a lock that is taken lets it run; a FIFO at settings.ini's temporary name holds up no
 # start; a thread or file size limit is reported or lived with, and so is a 64 KiB stack.

@@ -31,7 +31,6 @@ TEST(SettingsStore, FirstRunWritesEveryKeyInOrderWithItsDefault) {
     settings = Settings{};
     LoadSettings();
     SetDataFolderOverride(L"");
-    EXPECT_EQ(settings.settingsPath, parent.File(L"Corvane") + kPathSeparator + L"settings.ini");
     EXPECT_EQ(IniLines(), "[vellumar]\nenabled=1\nid=\napi_key=\ninterval=30\n[wp]\nenabled=0\n"
                           "url=" CORVANE_TEST_WP_URL "\nid=\napi_key=\ninterval=30\n[udp]\n"
                           "enabled=1\nip=0.0.0.0\nport=12060\n[app]\nstart_minimized=1\n[hrd]\n"

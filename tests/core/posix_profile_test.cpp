@@ -11,9 +11,14 @@
 #include "tests/support/temp_folder.h"
 
 // Settings written on Windows or with a BOM read as meant, and a write keeps the encoding; a file
-// that is no text or over 1 MiB is neither read nor ever replaced. A new file is the owner's alone.
-TEST(PosixProfile, EncodingsAndSizes) {
-    const std::string ini = "[udp]\r\nport=12345\r\n";
+// that is no text or over 1 MiB is neither read nor ever replaced. A file edited by hand reads as
+// Windows reads it (names in any case, blanks and quotes around values, comments, the first of two
+// sections or keys); a Save rewrites values where they stand, adds what is missing at the end of
+// its section and leaves every other line alone. A new file is the owner's alone.
+TEST(PosixProfile, EncodingsSizesAndHandEdits) {
+    const std::string ini =
+        "; mine\r\n[ UDP ]\r\n  Port = 12345 \r\n#port=1\r\nip=\"127.0.0.1\"\r\n\r\n"
+        "[hrd]\r\nMyCall\t=\t'N0 CALL'\r\nport=7\r\nport=8\r\n[udp]\r\nport=9\r\n";
     const std::string utf16 = WideToUtf16Le(Utf8ToWide(ini));
     const std::pair<std::string, ProfileFileState> cases[] = {
         {"\xEF\xBB\xBF" + ini, ProfileFileState::Read},
@@ -27,14 +32,25 @@ TEST(PosixProfile, EncodingsAndSizes) {
         TempDataFolder data;
         ASSERT_TRUE(WriteWholeFile(settings.settingsPath, bytes));
         EXPECT_EQ(LoadSettings(), state) << bytes.size();
-        EXPECT_EQ(settings.udpPort, state == ProfileFileState::Read ? 12345 : 12060);
+        EXPECT_EQ(settings.udpAddress + L" " + settings.hrdMyCall + L" " +
+                      std::to_wstring(settings.hrdPort) + L" " + std::to_wstring(settings.udpPort),
+                  state == ProfileFileState::Read ? L"127.0.0.1 N0 CALL 7 12345"
+                                                  : L"0.0.0.0  7809 12060");
         settings.hrdMyCall = L"G4\u00C5BC";
         SaveSettings();
-        if (state != ProfileFileState::Read || bytes.size() > 100) {
-            EXPECT_TRUE(FileBytes(settings.settingsPath).substr(0, 100) == bytes.substr(0, 100));
+        const std::string saved = FileBytes(settings.settingsPath);
+        if (state != ProfileFileState::Read || bytes.size() > 1000) {
+            EXPECT_TRUE(saved.substr(0, 100) == bytes.substr(0, 100));
             continue;
         }
-        EXPECT_EQ(FileBytes(settings.settingsPath).substr(0, 2), bytes.substr(0, 2));
+        EXPECT_EQ(saved.substr(0, 2), bytes.substr(0, 2));
+        if (bytes[0] == '\xEF')
+            EXPECT_EQ(
+                saved.substr(3, saved.find("[vellumar]") - 3),
+                "; mine\r\n[ UDP ]\r\nport=12345\r\n#port=1\r\nip=127.0.0.1\r\nenabled=1\r\n\r\n"
+                "[hrd]\r\nmycall=G4\xC3\x85"
+                "BC\r\nport=7\r\nport=8\r\nenabled=0\r\n"
+                "host=127.0.0.1\r\ninterval=2\r\noperator=\r\n[udp]\r\nport=9\r\n");
         settings.hrdMyCall.clear();
         LoadSettings();
         EXPECT_EQ(settings.hrdMyCall, L"G4\u00C5BC");

@@ -15,7 +15,6 @@
 #include "posting/poster_worker.h"
 #include "sources/hrd/hrd_poller.h"
 #include "sources/hrd/hrd_protocol.h"
-#include "sources/hrd/hrd_record.h"
 #include "sources/rigctld/rigctld_poller.h"
 #include "tests/support/notify_recorder.h"
 #include "tests/support/temp_folder.h"
@@ -43,8 +42,6 @@ const std::wstring kNotReachable = L"HRD not reachable \u2014 retrying";
 const std::wstring kConnected = L"Connected \u2014 IC-7300";
 const std::wstring kReconnecting = L"Reconnecting...";
 const std::wstring kStopped = L"Stopped";
-const std::wstring kRigctldNotReachable = L"rigctld not reachable \u2014 retrying";
-const std::wstring kRigctldConnected = L"Connected \u2014 Hamlib Dummy";
 
 std::string Le32(std::uint32_t value) {
     std::string bytes;
@@ -84,15 +81,6 @@ TEST(HrdFrame, HeaderUtf16UnitsAndOneNul) {
     // Outside the BMP a character is a surrogate pair, also where wchar_t is 32 bits wide.
     EXPECT_EQ(BuildHrdFrame(L""), Frame(u"\0"s));
     EXPECT_EQ(BuildHrdFrame(L"\u00C4\U0001F4FB"), Frame(u"\u00C4\U0001F4FB\0"s));
-}
-
-TEST(HrdRecord, OnlyAFrequencyAboveZeroIsShownWithItsBand) {
-    const std::pair<std::int64_t, std::wstring> cases[] = {
-        {14074999, L"14.075 20m"}, {1, L"0.000 Unknown"}, {0, L" "}, {-14074000, L" "}};
-    for (const auto& [hertz, shown] : cases) {
-        const StationSnapshot record = BuildRigRecord(hertz, L"", L"", L"", L"", L"HRD");
-        EXPECT_EQ(record.freq + L" " + record.band, shown) << hertz;
-    }
 }
 
 TEST(HrdExchange, ReadsReplyFramesByTheRules) {
@@ -521,10 +509,10 @@ TEST_F(RigctldPoller, TheRealRigctldReachesTheDashboardAndComesBackAfterARestart
     EXPECT_TRUE(posted("&mycall=K1NEW&"));
 
     rigctld.Kill();
-    EXPECT_TRUE(WaitSaid(kRigctldNotReachable));
+    EXPECT_TRUE(WaitSaid(L"rigctld not reachable \u2014 retrying"));
     ASSERT_TRUE(rigctld.Start(port));
     ASSERT_TRUE(WaitUntil([&] { return rigctld.Set("F 3573000"); }, 10s));
-    EXPECT_TRUE(WaitSaid(kRigctldConnected, 3));
+    EXPECT_TRUE(WaitSaid(L"Connected \u2014 Hamlib Dummy", 3));
     EXPECT_TRUE(posted("freq=3.573&band=80m&"));
     EXPECT_LT(TimedStop(), 400ms);
     StopPoster();
