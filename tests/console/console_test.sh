@@ -117,7 +117,7 @@ for folder in "$work/l1" "$work/l2"; do
   check "$folder: lock refused" has "$work/out" "Error: cannot lock $folder/corvane.lock ("
 done
 mkfifo "$work/f/settings.ini.tmp" && run --config-dir "$work/f" > "$work/out" 2>&1
-check "FIFO at the temporary name: started" await has "$work/out" "HRD (TCP): "
+check "FIFO at the temporary name: started" await has "$work/out" "Hamlib (TCP): Disabled"
 stop TERM 1500
 check "FIFO at the temporary name: settings written" [ -f "$work/f/settings.ini" ]
 # The build folder may lie where that user cannot go: a copy of the binary beside the data.
@@ -133,9 +133,9 @@ send "$(head -c 5000 /dev/zero | tr '\0' x)" && send "<contactinfo><call>K0FSZ</
 check "small limits: a long datagram is only a failed write" await has "$work/out" "Last worked: K0FSZ "
 stop TERM 1500
 
-# SIGHUP applies settings.ini as Save does (the listener moves to the new port); SIGUSR1 and
-# SIGUSR2 are ignored. The datagram file is replaced, never written through a hard link. A flood
-# shows at most one Live Status line a second, the newest.
+# SIGHUP applies settings.ini as Save does (the listener moves to the new port, or says why it
+# cannot); SIGUSR1 and SIGUSR2 are ignored. The datagram file is replaced, never written through a
+# hard link. A flood shows at most one Live Status line a second, the newest.
 h=$work/h && mkdir "$h" && settings "$h" "$port" && echo mine > "$work/target"
 run --config-dir "$h" > "$work/out" 2>&1
 check "first port" await has "$work/out" "Listening on 127.0.0.1:$port"
@@ -156,6 +156,8 @@ first=$(ms) && lines=$(grep -c "Live Status" "$work/out")
 check "flood" flood 0 "$port2" "$h"
 check "newest state" await has "$work/out" "Last worked: K999 "
 check "a line a second" [ $(($(grep -c "Live Status" "$work/out") - lines)) -le $((($(ms) - first) / 1000 + 1)) ]
+printf '[udp]\nip=192.0.2.1\nport=%s\n' "$port" > "$h/settings.ini" && signal HUP # on no interface here
+check "bind error" await has "$work/out" "UDP Receiver: Error: cannot bind port $port"
 stop TERM 1500
 
 # An output whose reader is gone, and sources and a dashboard that all fail, cost no time: their
