@@ -75,3 +75,28 @@ TEST(PosixProfile, FifosAndSymlinksWhereFilesBelong) {
     DiagnosticFileWrite(L"corvane-hrd-controls.txt", "<RadioInfo/>");
     EXPECT_EQ(FileBytes(data.File(L"target")), "mine");
 }
+
+// Every code point there is, both ways and in as many bytes as it takes; broken UTF-8 as one U+FFFD
+// for the bytes that were valid so far; a UTF-16 pair in a wide text is one character, a lone half
+// is not.
+TEST(PosixText, EveryCodePointBothWaysAndBrokenTextAsReplacements) {
+    std::wstring all;
+    for (wchar_t c = 1; c <= 0x10FFFF; ++c)
+        if (c < 0xD800 || c > 0xDFFF)
+            all += c;
+    const std::string utf8 = WideToUtf8(all), utf16 = WideToUtf16Le(all);
+    EXPECT_EQ(utf8.size(), 127 + 1920 * 2 + 61440 * 3 + 1048576 * 4u);
+    EXPECT_EQ(utf16.size(), 2 * (all.size() + 1048576));
+    EXPECT_TRUE(Utf8ToWide(utf8) == all && Utf16LeToWide(utf16.data(), utf16.size()) == all);
+    const std::pair<std::string, std::wstring> broken[] = {
+        {"\xC0\x80\xC1\xBF", L"\uFFFD\uFFFD\uFFFD\uFFFD"},
+        {"\xE0\x9F\xBFx", L"\uFFFDx"},
+        {"\xED\xA0\x80\xF4\x90\x80\x80", L"\uFFFD\uFFFD"},
+        {"\xF5\xE2\x82x\xE2\x82", L"\uFFFD\uFFFDx\uFFFD"},
+        {"\xF0\x8F\xBF\xBF\x80", L"\uFFFD\uFFFD"}};
+    for (const auto& [bytes, wide] : broken)
+        EXPECT_EQ(Utf8ToWide(bytes), wide) << bytes;
+    EXPECT_EQ(WideToUtf8(std::wstring{0xD83D, 0xDCFB, 0xDC00, 0xD800, 0x110000}),
+              "\xF0\x9F\x93\xBB\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+    EXPECT_EQ(Utf16LeToWide("\x3D\xD8\xFB\xDC\x00\xD8x", 7), (std::wstring{0x1F4FB, 0xD800}));
+}

@@ -21,8 +21,6 @@ struct NotifyRecorder {
         InstallNotifySink(&sink);
     }
     ~NotifyRecorder() { InstallNotifySink(nullptr); }
-    NotifyRecorder(const NotifyRecorder&) = delete;
-    NotifyRecorder& operator=(const NotifyRecorder&) = delete;
 
     template <typename T> void Record(std::vector<T>& into, T value) {
         std::lock_guard<std::mutex> lock(mutex);
