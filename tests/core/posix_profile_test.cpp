@@ -96,7 +96,7 @@ TEST(PosixText, EveryCodePointBothWaysAndBrokenTextAsReplacements) {
         {"\xF0\x8F\xBF\xBF\x80", L"\uFFFD\uFFFD"}};
     for (const auto& [bytes, wide] : broken)
         EXPECT_EQ(Utf8ToWide(bytes), wide) << bytes;
-    EXPECT_EQ(WideToUtf8(std::wstring{0xD83D, 0xDCFB, 0xDC00, 0xD800, 0x110000}),
-              "\xF0\x9F\x93\xBB\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+    EXPECT_EQ(WideToUtf8(std::wstring{0xDBFF, 0xDFFF, 0xDC00, 0xD800, 0xDC00, 0xD800, 0x110000}),
+              "\xF4\x8F\xBF\xBF\xEF\xBF\xBD\xF0\x90\x80\x80\xEF\xBF\xBD\xEF\xBF\xBD");
     EXPECT_EQ(Utf16LeToWide("\x3D\xD8\xFB\xDC\x00\xD8x", 7), (std::wstring{0x1F4FB, 0xD800}));
 }
