@@ -383,7 +383,7 @@ TEST_F(Shell, SaveWritesEveryBoxAndRestartsTheSources) {
         {IDC_VLM_INTERVAL, L"vellumar.interval", L"120", L"60 seconds", L"120 seconds", L"60"},
         {IDC_WP_ENABLE, L"wp.enabled", L"0", L"1", L"0", L"1"},
         {IDC_WP_URL, L"wp.url", L"http://wp.one", L"http://2", L"http://wp.one", L"http://2"},
-        {IDC_WP_ID, L"wp.id", L"wp-id", L"my dash", L"wp-id", L"my dash"},
+        {IDC_WP_ID, L"wp.id", L"wp-id", L"7", L"wp-id", L"7"}, // one character
         {IDC_WP_KEY, L"wp.api_key", L"old", L"s3cret&key", L"", L"s3cret&key"},
         {IDC_WP_INTERVAL, L"wp.interval", L"1", L"10 seconds", L"1 second", L"10"},
         {IDC_UDP_IP, L"udp.ip", L"0.0.0.0", L"127.0.0.1", L"0.0.0.0", L"127.0.0.1"},
