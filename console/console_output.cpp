@@ -56,7 +56,7 @@ std::string Stamped(const std::string& text) {
 // Blocks for as long as the output does; only the writer thread waits here once it runs.
 void WriteOut(const std::string& text) {
     std::size_t done = 0;
-    while (done < text.size()) {
+    while (done != text.size()) {
         const ssize_t n = ::write(STDOUT_FILENO, text.data() + done, text.size() - done);
         if (n > 0) {
             done += static_cast<std::size_t>(n);

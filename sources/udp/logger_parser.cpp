@@ -160,23 +160,19 @@ void HandleRadioMessage(std::string_view text) {
 
     if (field[kFreq].empty())
         return;
-    std::int64_t tensOfHz = LeadingInteger(field[kFreq]);
+    const std::int64_t tensOfHz = LeadingInteger(field[kFreq]);
     if (tensOfHz <= 0)
         return;
     // The value counts tens of hertz; keep the product within 64 bits.
     constexpr std::int64_t kMaxTens = std::numeric_limits<std::int64_t>::max() / 10;
-    if (tensOfHz > kMaxTens)
-        tensOfHz = kMaxTens;
-    const std::int64_t hz = tensOfHz * 10;
+    const std::int64_t hz = std::min(tensOfHz, kMaxTens) * 10;
 
-    std::int32_t number = 1;
-    if (!field[kRadioNr].empty()) {
-        const std::int64_t value = LeadingInteger(field[kRadioNr]);
-        if (value > std::numeric_limits<std::int32_t>::max())
-            number = std::numeric_limits<std::int32_t>::max();
-        else if (value > 1)
-            number = static_cast<std::int32_t>(value);
-    }
+    // Below 1 is radio 1; beyond 32 bits a number saturates rather than wrap onto another radio.
+    const std::int32_t number =
+        field[kRadioNr].empty()
+            ? 1
+            : static_cast<std::int32_t>(std::clamp<std::int64_t>(
+                  LeadingInteger(field[kRadioNr]), 1, std::numeric_limits<std::int32_t>::max()));
 
     const LoggerClock clock = loggerClock.load();
     RaiseStationUpdate([&](StationSnapshot& shared) {

@@ -38,10 +38,6 @@ std::string Shown() {
     return s.radios == 1 ? text : text + "|radios=" + std::to_string(s.radios);
 }
 
-std::uint64_t Version() {
-    return ReadStationSnapshot().version;
-}
-
 std::string RadioMessage(const std::string& inner) {
     return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<RadioInfo>" + inner + "</RadioInfo>";
 }
