@@ -80,7 +80,7 @@ TEST(PostClient, SendsExactlyTheRequestTheDashboardExpects) {
         ASSERT_TRUE(sink.Start(SinkOptions()));
         std::wstring base = sink.BaseUrl();
         EXPECT_TRUE(
-            Post(path == L"@" ? base.insert(7, L"op:secret@") : base + path, id).Delivered());
+            Post(path == L"@" ? base.insert(7, L"op:s!cret~@") : base + path, id).Delivered());
         ExpectOnlyRequest(sink, target);
     }
 }
