@@ -122,6 +122,7 @@ stop TERM 1500
 check "FIFO at the temporary name: settings written" [ -f "$work/f/settings.ini" ]
 # The build folder may lie where that user cannot go: a copy of the binary beside the data.
 mkdir -m 777 "$work/n" && chmod o+x "$work" && install -m 755 "$corvane" "$work/corvane"
+check "no HOME: the account's" eval 'setpriv --reuid=65534 --regid=65534 --clear-groups env HOME= XDG_CONFIG_HOME= "$work/corvane" --check | grep -qF "$(getent passwd 65534 | cut -d: -f6)/.config/Corvane/settings.ini does not"'
 for n in 1 2 3; do # (LeakSanitizer's check at exit needs a thread of its own)
   ASAN_OPTIONS=${ASAN_OPTIONS:-}:detect_leaks=0 timeout -s KILL 60 setpriv --reuid=65534 --regid=65534 --clear-groups prlimit --nproc=$n "$work/corvane" --config-dir "$work/n" > "$work/out" 2>&1
   check "nproc $n: exit 1, not $?" [ $? = 1 ]
