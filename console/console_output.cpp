@@ -61,7 +61,7 @@ void WriteOut(const std::string& text) {
         if (n > 0) {
             done += static_cast<std::size_t>(n);
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            pollfd ready{STDOUT_FILENO, POLLOUT, 0}; // someone made it non-blocking
+            pollfd ready{STDOUT_FILENO, POLLOUT, {}}; // someone made it non-blocking
             ::poll(&ready, 1, -1);
         } else if (n == 0 || errno != EINTR) {
             return; // closed, gone (SIGPIPE is ignored) or full (SIGXFSZ is): the lines are lost

@@ -31,7 +31,7 @@ bool SetReceiveTimeout(SocketHandle socket, int milliseconds) {
 }
 
 bool SocketReadable(SocketHandle socket) {
-    pollfd ready{Native(socket), POLLIN, 0};
+    pollfd ready{Native(socket), POLLIN, {}};
     return ::poll(&ready, 1, 0) > 0;
 }
 

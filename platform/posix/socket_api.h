@@ -40,7 +40,7 @@ inline bool ConnectPending() {
 // Waits up to waitMs for the pending connect to end: above 0 when it ended either way, 0 when
 // the time is up or a signal came, below 0 for an error.
 inline int WaitForConnect(SocketHandle socket, int waitMs) {
-    pollfd wait{Native(socket), POLLOUT, 0};
+    pollfd wait{Native(socket), POLLOUT, {}};
     const int result = ::poll(&wait, 1, waitMs);
     return result < 0 && errno == EINTR ? 0 : result;
 }
