@@ -164,7 +164,7 @@ stop TERM 1500
 # An output whose reader is gone, and sources and a dashboard that all fail, cost no time: their
 # lines are lost and their retries wait.
 i=$work/idle && mkdir "$i" && printf '[vellumar]\nenabled=0\n[wp]\nenabled=1\nurl=http://127.0.0.1:9/\nid=x\napi_key=y\ninterval=1\n[udp]\nport=%s\n[hrd]\nenabled=1\nport=9\n[rigctld]\nenabled=1\nport=9\n' "$port" > "$i/settings.ini"
-exec 4> >(:) && sleep 0.5 && run --config-dir "$i" >&4 2>&1 && exec 4>&-
+exec 4> >(:) && wait $! && run --config-dir "$i" >&4 2>&1 && exec 4>&-
 check "all failing: a call" await eval 'send "<contactinfo><call>K0CPU</call></contactinfo>"; has "$i/corvane-udp-last.xml" K0CPU'
 sleep 3 && read -ra cpu < /proc/$(pgrep -P "$pid")/stat # fields 14 and 15: the ticks used
 check "all failing: no busy loop (${cpu[13]}+${cpu[14]} ticks)" [ $((cpu[13] + cpu[14])) -lt 100 ]
