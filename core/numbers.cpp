@@ -41,8 +41,9 @@ std::int64_t LeadingInteger(std::wstring_view text) {
 // rounding of the exact quotient, as long as the double holds it to well within a hertz, which it
 // does far beyond any radio's frequency; ties and the rest go to snprintf.
 void FormatMegahertz(std::int64_t hz, std::wstring& out) {
-    constexpr std::int64_t kExactBelow = 1'000'000'000'000'000;
-    if (hz >= 0 && hz < kExactBelow && hz % 1000 != 500) {
+    constexpr std::uint64_t kExactBelow = 1'000'000'000'000'000;
+    // Unsigned, a negative value is far above the bound and goes to snprintf too.
+    if (static_cast<std::uint64_t>(hz) < kExactBelow && hz % 1000 != 500) {
         const std::int64_t khz = hz / 1000 + (hz % 1000 > 500 ? 1 : 0);
         wchar_t digits[24];
         wchar_t* start = std::end(digits);
