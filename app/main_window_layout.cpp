@@ -11,6 +11,9 @@
 
 namespace {
 
+// The minimum of a list that offers every interval there is.
+constexpr int kShortestInterval = kAllowedIntervals[0];
+
 HWND CreateControl(HWND parent, DWORD exStyle, const wchar_t* className, const wchar_t* text,
                    DWORD style, int x, int y, int width, int height, int id) {
     HWND control = CreateWindowExW(
@@ -132,9 +135,9 @@ void BuildDashboardPage(HWND window, int index) {
         window, hosted ? IDC_VLM_SHOW_KEY : IDC_WP_SHOW_KEY, L"Show", 358, 132, 52, 22));
     controls.keyVisible = false;
     page.Label(L"Update interval", 24, 162, 110, 18);
-    controls.intervalBox =
-        page.Add(CreateIntervalBox(window, hosted ? IDC_VLM_INTERVAL : IDC_WP_INTERVAL, 150, 160,
-                                   target.intervalSeconds, hosted ? kHostedMinimumInterval : 0));
+    controls.intervalBox = page.Add(CreateIntervalBox(
+        window, hosted ? IDC_VLM_INTERVAL : IDC_WP_INTERVAL, 150, 160, target.intervalSeconds,
+        hosted ? kHostedMinimumInterval : kShortestInterval));
     controls.lastPostLabel = page.Value(kNoPostYetText, 24, 196, 380, 18);
 }
 
@@ -170,8 +173,9 @@ void BuildRigctldSection(HWND window, PageBuilder& page) {
     ui.rigctldPortEdit =
         page.Add(CreateEdit(window, IDC_RIGCTLD_PORT, 206, 312, 50, 22, ES_NUMBER));
     page.Label(L"Interval", 264, 314, 54, 18);
-    ui.rigctldIntervalBox = page.Add(CreateIntervalBox(window, IDC_RIGCTLD_INTERVAL, 320, 312,
-                                                       settings.rigctldIntervalSeconds, 0));
+    ui.rigctldIntervalBox =
+        page.Add(CreateIntervalBox(window, IDC_RIGCTLD_INTERVAL, 320, 312,
+                                   settings.rigctldIntervalSeconds, kShortestInterval));
     page.Label(L"MyCall", 24, 340, 44, 18);
     ui.rigctldMyCallEdit = page.Add(CreateEdit(window, IDC_RIGCTLD_MYCALL, 70, 338, 96, 22, 0));
     page.Label(L"Operator", 174, 340, 58, 18);
@@ -188,8 +192,8 @@ void BuildHrdPage(HWND window) {
     page.Label(L"HRD port", 24, 106, 110, 18);
     ui.hrdPortEdit = page.Add(CreateEdit(window, IDC_HRD_PORT, 150, 104, 90, 22, ES_NUMBER));
     page.Label(L"Poll interval", 24, 134, 110, 18);
-    ui.hrdIntervalBox = page.Add(
-        CreateIntervalBox(window, IDC_HRD_INTERVAL, 150, 132, settings.hrdIntervalSeconds, 0));
+    ui.hrdIntervalBox = page.Add(CreateIntervalBox(window, IDC_HRD_INTERVAL, 150, 132,
+                                                   settings.hrdIntervalSeconds, kShortestInterval));
     page.Label(L"MyCall", 24, 164, 110, 18);
     ui.hrdMyCallEdit = page.Add(CreateEdit(window, IDC_HRD_MYCALL, 150, 162, 140, 22, 0));
     page.Label(L"Operator", 24, 192, 110, 18);
