@@ -240,7 +240,7 @@ TEST(MainWindow, ShowsEachPageInPlaceInTabOrderOnThePageColourWithTrayAndExitQue
 
     std::thread asking([] { ConfirmExit(nullptr); }); // answered No, it changes nothing
     HWND box = nullptr;
-    WaitUntil([&] { return (box = FindWindowW(L"#32770", nullptr)) != nullptr; });
+    WaitUntil([&] { return IsWindowVisible(box = FindWindowW(L"#32770", L"Exit Corvane")); });
     const UINT iconId = GetDlgItem(box, 0x14) ? 0x14 : 0x440; // Windows' id, then Wine's
     const LRESULT question = SendDlgItemMessageW(box, iconId, STM_GETICON, 0, 0);
     const LONG noStyle = GetWindowLongW(GetDlgItem(box, IDNO), GWL_STYLE);
