@@ -293,8 +293,9 @@ class Shell : public testing::Test {
     }
     void TearDown() override { End(app); }
 
-    // False, and the reason reported, when no window came up.
+    // A new copy, any before it ended; false, and the reason reported, when no window came up.
     bool Launch() {
+        End(app);
         app = StartApp();
         const auto up = [&] {
             return GetDlgItem(window = FindWindowW(L"CorvaneWndClass", nullptr), IDC_EXIT);
@@ -535,15 +536,16 @@ TEST_F(Shell, HidesInTheTrayTakesKeysAndStartsWithWindowsUntilExitIsAnsweredYes)
         })) << step[0];
     }
 
+    const auto registered = [] { // the Run value, and "+lnk" while the Startup shortcut is there
+        return RunValue() +
+               (GetFileAttributesW(kShortcut.c_str()) == INVALID_FILE_ATTRIBUTES ? L"" : L"+lnk");
+    };
     EXPECT_TRUE(Checked(IDC_START_WITH_WINDOWS));
     Toggle(IDC_START_WITH_WINDOWS);
-    EXPECT_EQ(RunValue() + (GetFileAttributesW(kShortcut.c_str()) != INVALID_FILE_ATTRIBUTES
-                                ? L"shortcut"
-                                : L""),
-              L"");
+    EXPECT_EQ(registered(), L"");
     Toggle(IDC_START_WITH_WINDOWS);
     const std::wstring quoted = L"1:\"" + DosPath("CORVANE_APP_EXE") + L"\"";
-    EXPECT_EQ(RunValue(), quoted);
+    EXPECT_EQ(registered(), quoted);
 
     PostMessageW(C(IDC_EXIT), BM_CLICK, 0, 0);
     std::wstring said; // the question (its icon and default button: MainWindow)
@@ -556,10 +558,13 @@ TEST_F(Shell, HidesInTheTrayTakesKeysAndStartsWithWindowsUntilExitIsAnsweredYes)
         keybd_event(key, 0, 0, 0), keybd_event(key, 0, KEYEVENTF_KEYUP, 0);
     ASSERT_TRUE(Answer(L"Exit Corvane", IDYES));
     EXPECT_EQ(End(app, 20000), 0u);
-    // A value naming another copy is pointed at the one that starts.
-    Register(L"C:\\Old\\Corvane.exe", false);
-    ASSERT_TRUE(Launch());
-    EXPECT_EQ(RunValue(), quoted);
+    // A value naming another copy is pointed at the one that starts; a shortcut beside a value
+    // goes.
+    for (const std::wstring& value : {std::wstring(L"C:\\Old\\Corvane.exe"), quoted.substr(2)}) {
+        Register(value.c_str(), true);
+        ASSERT_TRUE(Launch());
+        EXPECT_TRUE(WaitUntil([&] { return registered() == quoted; })) << registered();
+    }
 }
 
 // Enter in a box saves, and the boxes then show what was stored; Esc hides the window.
@@ -602,7 +607,6 @@ TEST_F(Shell, AFirstHiddenStartSaysWhereItIsOnce) {
         EXPECT_EQ(WaitUntil([&] { return marked() != L"?"; }, start.fresh ? 10s : 1s),
                   start.shown == L"1");
         EXPECT_EQ(marked(), start.shown) << start.fresh;
-        End(app);
     }
 }
 
@@ -642,7 +646,6 @@ TEST_F(Shell, ValueLinesKeepAmpersandsOnOneLineAtEveryDpi) {
             EXPECT_EQ(area.bottom, MulDiv(18, dpi, 96)) << dpi;
         }
         EXPECT_EQ(Text(at(kLivePage, 150, 46 + 24 * 8)), L"R&D FT-DX101MP");
-        End(app);
     }
     const DWORD normal = 96;
     RegSetKeyValueW(HKEY_CURRENT_USER, desktop, L"LogPixels", REG_DWORD, &normal, sizeof(normal));
