@@ -36,9 +36,7 @@ struct NotifyRecorder {
     }
     // Each kind in order: the rig lines as the window shows them, the posts' target and failure,
     // the UDP listener's states.
-    std::vector<std::wstring> RigTexts(RigSource source = RigSource::Hrd) {
-        return Copy(rigs[int(source)]);
-    }
+    std::vector<std::wstring> RigTexts(RigSource of) { return Copy(rigs[int(of)]); }
     std::vector<std::pair<int, PostFailure>> PostResults() { return Copy(posts); }
     std::vector<int> UdpStates() { return Copy(udp); }
 
