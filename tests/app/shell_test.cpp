@@ -474,11 +474,11 @@ TEST_F(Shell, SourcesAndPostsReportOnTheirPagesAndKeysShowOnlyTheirOwn) {
     EXPECT_EQ(Text(line), listening);
     Toggle(IDC_UDP_ENABLE); // stops the listener at once; only Save stores the box
     Shows(line, L"Stopped");
+    Toggle(IDC_UDP_ENABLE); // and starts it again, on the address in the box
+    Shows(line, L"Listening on 0.0.0.0:" + std::to_wstring(port));
 
     // Show and Hide on the hosted page; the WP page's key stays masked as it was.
-    auto key = [&](int id) {
-        return std::to_wstring(SendMessageW(C(id), EM_GETPASSWORDCHAR, 0, 0));
-    };
+    auto key = [&](int i) { return std::to_wstring(SendMessageW(C(i), EM_GETPASSWORDCHAR, 0, 0)); };
     const std::wstring mask = key(IDC_WP_KEY);
     EXPECT_EQ(key(IDC_VLM_KEY), mask == L"0" ? L"masked" : mask);
     Toggle(IDC_VLM_SHOW_KEY);
