@@ -139,7 +139,8 @@ int main(int argc, char** argv) {
     NotifyRecorder recorder;
     Configure(1); // nothing listens on port 1
     StartHrdPoller();
-    WaitFor([&] { return recorder.RigTexts().size() >= 2; }, std::chrono::seconds(10));
+    WaitFor([&] { return recorder.RigTexts(RigSource::Hrd).size() >= 2; },
+            std::chrono::seconds(10));
     std::printf("stop_waiting_to_retry_ms %.1f\n", TimedStop());
 
     // Start/stop cycles against a healthy HRD, each stop at another moment.
