@@ -99,6 +99,7 @@ TEST_F(LoggerTest, WhatTheSnapshotShows) {
     const auto r = [&f](const std::string& inner) { return RadioMessage(f + inner); };
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{RadioMessage("<Freq>14074.00</Freq>")}, "freq=0.141|band=Unknown|app=N1MM"},
+        {{RadioMessage("<Freq>1</Freq>")}, "freq=0.000|band=Unknown|app=N1MM"}, // 10 Hz
         {{RadioMessage("<Freq>99999999999999999999</Freq>")},
          "freq=9223372036854.775|band=Unknown|app=N1MM"},
         {{r("<Mode> ft8 </Mode><mycall>M0BPQ</mycall><OpCall>M0LTE</OpCall><RadioName>K3"
