@@ -1,4 +1,4 @@
-// The settings store and its rules, and the band plan.
+// The settings store and its rules, the band plan, and the tray tip's rules.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -7,6 +7,7 @@
 
 #include "core/band_plan.h"
 #include "core/settings.h"
+#include "frontend/pages.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -129,6 +130,28 @@ TEST(BandPlan, EdgesBelongToTheirBandAndGapsAreUnknown) {
                 EXPECT_EQ(BandForFrequency(std::llround(mhz * 1e6) + step), edges[at++]) << mhz;
     }
     EXPECT_EQ(BandForFrequency(-14074000) + BandForFrequency(14662934592), L"UnknownUnknown");
+}
+
+// The tip names the first page whose line tells of a problem, on one line of at most 127
+// characters, never cut inside a surrogate pair.
+TEST(TrayTip, TheFirstProblemOnOneShortLine) {
+    const std::wstring hrd = RigStatusText(RigSource::Hrd, RigLinkState::NotReachable, L""),
+                       rigctld = RigStatusText(RigSource::Rigctld, RigLinkState::NotReachable, L""),
+                       bind = std::wstring(kUdpBindErrorText) + std::wstring(93, L'9'),
+                       cut = {wchar_t(0xDBFF), wchar_t(0xDFFF), L'z'}, head = L"Corvane \u2014 ";
+    const std::pair<std::vector<PageStatusLine>, std::wstring> cases[] = {
+        {{{kHostedPage, L"Last post: OK"}, {kHrdPage, L"Reconnecting..."}}, L"Corvane"},
+        {{{kUdpPage, L"Stopped"}, {kHrdPage, rigctld}, {kWpPage, L"Last post: FAILED"}},
+         head + L"HRD (TCP): " + rigctld},
+        {{{kHrdPage, hrd}, {kUdpPage, bind}}, head + L"HRD (TCP): " + hrd},
+        {{{kWpPage, L"Last post: FAILED \u2014 x\r\n\ty"}},
+         head + L"WP Dashboard: Last post: FAILED \u2014 x   y"},
+        {{{kUdpPage, bind}}, (head + L"UDP Receiver: " + bind).substr(0, 126) + L"\u2026"},
+        {{{kUdpPage, bind.substr(0, 101) + cut}},
+         head + L"UDP Receiver: " + bind.substr(0, 101) + L"\u2026"},
+    };
+    for (const auto& [lines, tip] : cases)
+        EXPECT_EQ(TrayTipText(lines), tip) << lines.size();
 }
 
 } // namespace
