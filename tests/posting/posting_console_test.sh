@@ -7,9 +7,7 @@ set -u
 corvane=$1 pki=$2 failed=0
 work=$(mktemp -d)
 trap 'kill -9 $(jobs -p) 2> /dev/null; rm -rf "$work"' EXIT
-check() { "${@:2}" || { echo "FAILED: $1"; failed=1; }; }
-await() { local end=$((SECONDS + (failed ? 2 : 20))); until "$@"; do ((SECONDS < end)) || return 1; sleep 0.02; done; }
-ms() { echo $(($(date +%s%N) / 1000000)); }
+. "$(dirname "$0")/../support/checks.sh"
 [ "$(readlink /proc/self/ns/net)" != "$(readlink /proc/1/ns/net)" ] || { echo "FAILED: not in a network namespace of its own (unshare -mn)"; exit 1; }
 printf 'nameserver 127.0.0.1\n' > "$work/resolv.conf" && printf 'hosts: files dns\n' > "$work/nsswitch.conf"
 ip link set lo up && mount --bind "$work/resolv.conf" /etc/resolv.conf && mount --bind "$work/nsswitch.conf" /etc/nsswitch.conf || { echo "FAILED: no private network and resolver"; exit 1; }
