@@ -26,10 +26,6 @@ TempFolder::~TempFolder() {
     std::filesystem::remove_all(path, ignored);
 }
 
-std::wstring TempFolder::File(const std::wstring& name) const {
-    return path + kPathSeparator + name;
-}
-
 TempDataFolder::TempDataFolder() {
     SetDataFolderOverride(path);
     settings = Settings{};
@@ -42,8 +38,7 @@ TempDataFolder::~TempDataFolder() {
 }
 
 std::string EnvironmentText(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
+    return std::getenv(name) ? std::getenv(name) : "";
 }
 
 std::string FileBytes(const std::wstring& path) {

@@ -3,13 +3,15 @@
 // pointed at it meanwhile.
 #include <string>
 
+#include "platform/paths.h"
+
 struct TempFolder {
     TempFolder();
     ~TempFolder();
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
 
-    std::wstring File(const std::wstring& name) const; // folder + separator + name
+    std::wstring File(const std::wstring& name) const { return path + kPathSeparator + name; }
     std::wstring path;
 };
 
