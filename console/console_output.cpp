@@ -182,6 +182,20 @@ void PrintLine(const std::string& text) {
     Enqueue(Stamped(text));
 }
 
+void PrintLastLine(const std::string& text) {
+    OutputQueue& queue = Queue();
+    std::string live;
+    {
+        std::lock_guard<std::mutex> lock(queue.mutex);
+        if (queue.livePending)
+            live = std::move(queue.liveLine);
+        queue.livePending = false;
+    }
+    if (!live.empty())
+        Enqueue(std::move(live));
+    PrintLine(text);
+}
+
 void PrintStatus(FrontEndPage page, const std::wstring& text) {
     PrintLine(PrintableText(kPageNames[page]) + ": " + PrintableText(text));
 }

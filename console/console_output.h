@@ -13,6 +13,9 @@
 bool StartOutput();
 
 void PrintLine(const std::string& text);
+// The process's last line, once no worker prints any more: a live line still waiting for its
+// second goes out before it, so that nothing follows it.
+void PrintLastLine(const std::string& text);
 
 // "page: text" with the page's name, the text made printable.
 void PrintStatus(FrontEndPage page, const std::wstring& text);

@@ -223,7 +223,7 @@ int Run(const ConsoleOptions& options) {
     StopWorkers();
     RemoveConsoleSink();
     NetCleanup();
-    PrintLine("Corvane stopped");
+    PrintLastLine("Corvane stopped");
     FlushOutput(kOutputGrace); // an output that takes nothing does not keep us from ending
     return exitCode;
 }
