@@ -17,7 +17,7 @@ stop() {
   check "exit 0 on SIG$1, not $code" [ "$code" = 0 ]
   check "SIG$1 answered within $2 ms" [ $(($(ms) - start)) -lt "$2" ]
 }
-read -r port port2 < <(python3 -c 'import socket; s = [socket.socket(type=socket.SOCK_DGRAM) for _ in "ab"]
+read -r port port2 rport < <(python3 -c 'import socket as k; s = [k.socket(type=t) for t in (k.SOCK_DGRAM, k.SOCK_DGRAM, k.SOCK_STREAM)]
 [u.bind(("127.0.0.1", 0)) for u in s]; print(*[u.getsockname()[1] for u in s])')
 settings() { printf '[vellumar]\nenabled=0\n[udp]\nip=127.0.0.1\nport=%s\n' "$2" > "$1/settings.ini"; }
 station=$work/station && mkdir -p "$station" && settings "$station" "$port"
@@ -95,7 +95,7 @@ while read -r line; do check "check: $line" has "$work/out" "$line"; done <<END
 [rigctld] interval=7: not an interval on offer; a start uses 5
 END
 check "check: a good file said, exit 0" eval 'out=$("$corvane" --check --config-dir "$station") && [ "$out" = "No problems found in $station/settings.ini" ]'
-"$corvane" --check --config-dir "$work/c2" > "$work/out"
+timeout 10 "$corvane" --check --config-dir "$work/c2//" > "$work/out" # the slashes go
 check "check: no file, exit 1, not $?" [ $? = 1 ]
 check "check: no file said, none made" eval 'has "$work/out" "$work/c2/settings.ini does not exist" && [ ! -e "$work/c2" ]'
 # Without --config-dir: $XDG_CONFIG_HOME/Corvane, or ~/.config/Corvane when that is not absolute.
@@ -155,6 +155,14 @@ check "newest state" await has "$work/out" "Last worked: K999 "
 check "a line a second" [ $(($(grep -c "Live Status" "$work/out") - lines)) -le $((($(ms) - first) / 1000 + 1)) ]
 printf '[udp]\nip=192.0.2.1\nport=%s\n' "$port" > "$h/settings.ini" && signal HUP # on no interface here
 check "bind error" await has "$work/out" "UDP Receiver: Error: cannot bind port $port"
+stop TERM 1500
+
+# A reload while rigctld is connected reconnects with the new settings (Debian's libhamlib-utils).
+r=$work/rig && mkdir "$r" && { rigctld -m 1 -T 127.0.0.1 -t "$rport" > /dev/null 2>&1 & }
+printf '[vellumar]\nenabled=0\n[udp]\nenabled=0\n[rigctld]\nenabled=1\nport=%s\nmycall=K1OLD\n' "$rport" > "$r/settings.ini" && run --config-dir "$r" > "$work/polled" 2>&1
+check "rigctld polled" await has "$work/polled" "Hamlib (TCP): Connected — Hamlib Dummy"
+sed -i s/K1OLD/K1NEW/ "$r/settings.ini" && signal HUP
+check "rigctld: the reloaded MyCall" await has "$work/polled" "MyCall: K1NEW"
 stop TERM 1500
 
 # An output whose reader is gone, and sources and a dashboard that all fail, cost no time: their

@@ -462,9 +462,9 @@ struct Rigctld {
     }
     // One rigctl command ("F 14074000", "M USB 2400"); true when it worked.
     bool Set(const std::string& command) {
-        return std::system(
-                   ("rigctl -m 2 -r 127.0.0.1:" + port + " " + command + " 2>/dev/null").c_str()) ==
-               0;
+        const std::string line =
+            "rigctl -m 2 -r 127.0.0.1:" + port + " " + command + " 2>/dev/null";
+        return std::system(line.c_str()) == 0;
     }
     pid_t pid = 0;
     std::string port;

@@ -1,10 +1,8 @@
 #pragma once
 // An HRD stand-in for the tests: a TCP server on 127.0.0.1 that speaks HRD's frames, keeps the
 // commands it is sent, answers them with scripted texts and misbehaves on request.
-#include <atomic>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/net.h"
