@@ -95,5 +95,7 @@ TEST(PosixText, EveryCodePointBothWaysAndBrokenTextAsReplacements) {
         EXPECT_EQ(Utf8ToWide(bytes), wide) << bytes;
     EXPECT_EQ(WideToUtf8(std::wstring{0xDBFF, 0xDFFF, 0xDC00, 0xD800, 0xDC00, 0xD800, 0x110000}),
               "\xF4\x8F\xBF\xBF\xEF\xBF\xBD\xF0\x90\x80\x80\xEF\xBF\xBD\xEF\xBF\xBD");
-    EXPECT_EQ(Utf16LeToWide("\x3D\xD8\xFB\xDC\x00\xD8x", 7), (std::wstring{0x1F4FB, 0xD800}));
+    // Nothing past the length given is read.
+    EXPECT_EQ(Utf16LeToWide("\x3D\xD8\xFB\xDC\x00\xD8x", 7) + Utf8ToWide("\xC3\xA9", 1),
+              (std::wstring{0x1F4FB, 0xD800, 0xFFFD}));
 }

@@ -452,8 +452,7 @@ struct Rigctld {
     bool Start(int listenPort) {
         port = std::to_string(listenPort);
         const char* argv[] = {"rigctld", "-m", "1", "-T", "127.0.0.1", "-t", port.c_str(), nullptr};
-        return posix_spawnp(&pid, "rigctld", nullptr, nullptr, const_cast<char**>(argv), nullptr) ==
-               0;
+        return !posix_spawnp(&pid, "rigctld", nullptr, nullptr, const_cast<char**>(argv), nullptr);
     }
     void Kill() {
         if (pid > 0 && kill(pid, SIGKILL) == 0)
