@@ -28,11 +28,11 @@ RigctldReply ReadRigctldReply(std::string_view received, int valueLines) {
             line.remove_suffix(1);
         if (line.compare(0, kReport.size(), kReport) == 0) {
             // Where a value should stand only a refusal may; "\dump_caps" ends with RPRT 0.
-            reply.error = static_cast<int>(LeadingInteger(line.substr(kReport.size())));
-            reply.state = reply.error < 0 && (reply.lines.empty() || valueLines == 0)
+            const std::int64_t report = LeadingInteger(line.substr(kReport.size()));
+            reply.state = report < 0 && (reply.lines.empty() || valueLines == 0)
                               ? RigctldReplyState::Refused
-                          : reply.error == 0 && valueLines == 0 ? RigctldReplyState::Complete
-                                                                : RigctldReplyState::Malformed;
+                          : report == 0 && valueLines == 0 ? RigctldReplyState::Complete
+                                                           : RigctldReplyState::Malformed;
             reply.used = start;
             if (reply.state != RigctldReplyState::Complete)
                 reply.lines.clear();

@@ -23,7 +23,6 @@ enum class RigctldReplyState {
 struct RigctldReply {
     RigctldReplyState state = RigctldReplyState::Incomplete;
     std::vector<std::string> lines; // without their line ends (LF, or CR LF)
-    int error = 0;                  // RPRT's number when refused
     std::size_t used = 0;           // bytes of the input the reply took, when not Incomplete
 };
 

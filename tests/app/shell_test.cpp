@@ -12,7 +12,6 @@
 #include <thread>
 
 #include "app/lifecycle.h"
-#include "app/startup_registration.h"
 #include "app/window_commands.h"
 #include "app/window_sink.h"
 #include "core/settings.h"

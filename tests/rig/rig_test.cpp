@@ -409,8 +409,9 @@ TEST_F(RigctldPoller, RefusalsSilenceSplitLinesAndHugeRepliesFromAStandIn) {
         {{{"f", "14074000\n7074000\n"}}, "R", L"Hamlib Dummy", L""},             // out of step
         {{{"m", "USB\n2400\n|7074000\n"}}, "R", L"Hamlib Dummy", L"14.074|USB"}, // unasked
         {{{"f", "-"}}, "R", L"Hamlib Dummy", L""},                               // given up at 4 s
-        {{{"m", "-"}}, "R", L"Hamlib Dummy", L"14.074|"}, // published empty, then given up
-        {{{"\\dump_caps", huge}}, "C", L"", L""},         // given up at once
+        {{{"m", "-"}}, "R", L"Hamlib Dummy", L"14.074|"},        // published empty, then given up
+        {{{"\\dump_caps", huge}}, "C", L"", L""},                // given up at once
+        {{{"\\dump_caps", "RPRT 4294967295\n"}}, "C", L"", L""}, // no refusal, however cut
     };
     for (const auto& [changes, until, radio, shown] : cases) {
         SCOPED_TRACE(testing::PrintToString(*changes.begin()).substr(0, 60));

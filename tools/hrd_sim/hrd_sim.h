@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/net.h"
 #include "tools/net_peers/tcp_peer.h"
 
 enum class HrdSimFault {
