@@ -104,7 +104,8 @@ check "XDG_CONFIG_HOME" eval '"$corvane" --check | grep -qF "$XDG_CONFIG_HOME/Co
 check "~/.config" eval 'XDG_CONFIG_HOME=x "$corvane" --check | grep -qF "$HOME/.config/Corvane/settings.ini does not"'
 
 # Only a lock that is taken lets it run; a FIFO at settings.ini's temporary name holds up no
-# start; a thread or file size limit is reported or lived with, and so is a 64 KiB stack.
+# start; a signal it does not handle keeps its default action; a thread or file size limit is
+# reported or lived with, and so is a 64 KiB stack.
 mkdir -p "$work/l1" "$work/l2/corvane.lock" "$work/f" && ln -s nowhere "$work/l1/corvane.lock"
 for folder in "$work/l1" "$work/l2"; do
   timeout -s KILL 60 "$corvane" --config-dir "$folder" > "$work/out" 2>&1
@@ -113,7 +114,7 @@ for folder in "$work/l1" "$work/l2"; do
 done
 mkfifo "$work/f/settings.ini.tmp" && run --config-dir "$work/f" > "$work/out" 2>&1
 check "FIFO at the temporary name: started" await has "$work/out" "Hamlib (TCP): Disabled"
-stop TERM 1500
+check "SIGALRM, not handled, ends it" eval 'signal ALRM; wait "$pid"; [ $? = 142 ]'
 check "FIFO at the temporary name: settings written" [ -f "$work/f/settings.ini" ]
 # The build folder may lie where that user cannot go: a copy of the binary beside the data.
 mkdir -m 777 "$work/n" && chmod o+x "$work" && install -m 755 "$corvane" "$work/corvane"
