@@ -106,8 +106,8 @@ check "~/.config" eval 'XDG_CONFIG_HOME=x "$corvane" --check | grep -qF "$HOME/.
 # Only a lock that is taken lets it run; a FIFO at settings.ini's temporary name holds up no
 # start; a signal it does not handle keeps its default action; a thread or file size limit is
 # reported or lived with, and so is a 64 KiB stack.
-mkdir -p "$work/l1" "$work/l2/corvane.lock" "$work/f" && ln -s nowhere "$work/l1/corvane.lock"
-for folder in "$work/l1" "$work/l2"; do
+mkdir -p "$work/l1" "$work/l2/corvane.lock" "$work/l3" "$work/f" && ln -s nowhere "$work/l1/corvane.lock" && mkfifo "$work/l3/corvane.lock"
+for folder in "$work/l1" "$work/l2" "$work/l3"; do
   timeout -s KILL 60 "$corvane" --config-dir "$folder" > "$work/out" 2>&1
   check "$folder: exit 1, not $?" [ $? = 1 ]
   check "$folder: lock refused" has "$work/out" "Error: cannot lock $folder/corvane.lock ("
