@@ -11,6 +11,7 @@
 #include <pthread.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 #include "platform/text.h"
 
@@ -187,9 +188,8 @@ void PrintLastLine(const std::string& text) {
     std::string live;
     {
         std::lock_guard<std::mutex> lock(queue.mutex);
-        if (queue.livePending)
+        if (std::exchange(queue.livePending, false))
             live = std::move(queue.liveLine);
-        queue.livePending = false;
     }
     if (!live.empty())
         Enqueue(std::move(live));
