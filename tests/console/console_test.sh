@@ -137,8 +137,8 @@ stop TERM 1500
 h=$work/h && mkdir "$h" && settings "$h" "$port" && echo mine > "$work/target"
 run --config-dir "$h" > "$work/out" 2>&1
 check "first port" await has "$work/out" "Listening on 127.0.0.1:$port"
-settings "$h" "$port2" && signal HUP && signal USR1 && signal USR2
-check "reloaded" await has "$work/out" "Listening on 127.0.0.1:$port2"
+settings "$h" "$port2" && sed -i s/127.0.0.1/0.0.0.0/ "$h/settings.ini" && signal HUP && signal USR1 && signal USR2
+check "reloaded" await has "$work/out" "Listening on 0.0.0.0:$port2"
 check "one reload line" [ "$(grep -c "Settings reloaded" "$work/out")" = 1 ]
 ln "$work/target" "$h/corvane-udp-last.xml"
 check "datagram on the new port" await eval 'send "<contactinfo><call>K0HUP</call></contactinfo>" $port2; has "$work/out" "Last worked: K0HUP "'
