@@ -55,7 +55,7 @@ bool RegisterMainWindowClass(HINSTANCE instance) {
     windowClass.lpszClassName = kMainWindowClass;
     // Sent to every top-level window when Explorer (re)starts, whose tray has then lost our icon.
     ui.taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
-    return RegisterClassExW(&windowClass) != 0;
+    return RegisterClassExW(&windowClass);
 }
 
 HWND CreateMainWindow(HINSTANCE instance) {

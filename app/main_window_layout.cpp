@@ -1,6 +1,7 @@
 #include "app/main_window_layout.h"
 
 #include <commctrl.h>
+#include <windowsx.h>
 
 #include "app/lifecycle.h"
 #include "app/startup_registration.h"
@@ -79,12 +80,10 @@ void FitTabs() {
         SendMessageW(ui.tabControl, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
         ui.tabFont.Reset(font == ui.uiFont ? nullptr : font);
         for (int padding = 6; padding >= 2; --padding) {
-            SendMessageW(ui.tabControl, TCM_SETPADDING, 0,
-                         MAKELPARAM(ScaleForDpi(padding), ScaleForDpi(3)));
+            TabCtrl_SetPadding(ui.tabControl, ScaleForDpi(padding), ScaleForDpi(3));
             SendMessageW(ui.tabControl, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
             RECT last = {};
-            SendMessageW(ui.tabControl, TCM_GETITEMRECT, kPageCount - 1,
-                         reinterpret_cast<LPARAM>(&last));
+            TabCtrl_GetItemRect(ui.tabControl, kPageCount - 1, &last);
             if (last.right + ScaleForDpi(2) <= client.right)
                 return;
         }
@@ -102,7 +101,7 @@ void BuildTabControl(HWND window) {
         item.pszText = const_cast<wchar_t*>(kPageNames[index]);
         SendMessageW(ui.tabControl, TCM_INSERTITEMW, index, reinterpret_cast<LPARAM>(&item));
     }
-    SendMessageW(ui.tabControl, TCM_SETCURSEL, 0, 0);
+    TabCtrl_SetCurSel(ui.tabControl, 0);
     FitTabs();
 }
 
@@ -259,10 +258,10 @@ void FillFromSettings() {
 }
 
 void SelectInterval(HWND box, int seconds) {
-    const int count = static_cast<int>(SendMessageW(box, CB_GETCOUNT, 0, 0));
+    const int count = ComboBox_GetCount(box);
     for (int at = 0; at < count; ++at)
-        if (SendMessageW(box, CB_GETITEMDATA, at, 0) == seconds)
-            SendMessageW(box, CB_SETCURSEL, at, 0);
+        if (ComboBox_GetItemData(box, at) == seconds)
+            ComboBox_SetCurSel(box, at);
 }
 
 } // namespace
@@ -316,12 +315,11 @@ HWND CreateIntervalBox(HWND parent, int id, int x, int y, int current, int minim
         return nullptr;
     const std::vector<IntervalChoice> choices = IntervalChoices(minimum);
     for (const IntervalChoice& choice : choices) {
-        const LRESULT at =
-            SendMessageW(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(choice.text.c_str()));
+        const int at = ComboBox_AddString(box, choice.text.c_str());
         if (at >= 0)
-            SendMessageW(box, CB_SETITEMDATA, static_cast<WPARAM>(at), choice.seconds);
+            ComboBox_SetItemData(box, at, choice.seconds);
     }
-    SendMessageW(box, CB_SETCURSEL, IntervalSelection(choices, current), 0);
+    ComboBox_SetCurSel(box, IntervalSelection(choices, current));
     return box;
 }
 
@@ -362,7 +360,7 @@ HBRUSH PageBrush() {
     SendMessageW(ui.tabControl, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory),
                  PRF_CLIENT | PRF_ERASEBKGND);
     RECT page = area;
-    SendMessageW(ui.tabControl, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&page));
+    TabCtrl_AdjustRect(ui.tabControl, FALSE, &page);
     const COLORREF colour = GetPixel(memory, (page.left + page.right) / 2, page.bottom - 4);
     SelectObject(memory, previous);
     DeleteObject(picture);
@@ -387,9 +385,9 @@ bool HandlePageKey(const MSG& message) {
         step = -1;
     if (step == 0)
         return false;
-    const int current = static_cast<int>(SendMessageW(ui.tabControl, TCM_GETCURSEL, 0, 0));
+    const int current = TabCtrl_GetCurSel(ui.tabControl);
     const int next = (current + step + kPageCount) % kPageCount;
-    SendMessageW(ui.tabControl, TCM_SETCURSEL, next, 0);
+    TabCtrl_SetCurSel(ui.tabControl, next);
     ShowTabPage(next);
     return true;
 }

@@ -34,7 +34,7 @@ std::wstring ReadRunValue() {
         return std::wstring();
     // One character more than offered, so the text always ends with a zero.
     wchar_t data[kRunValueChars + 1] = {};
-    DWORD type = 0;
+    DWORD type = REG_NONE;
     DWORD size = (ARRAYSIZE(data) - 1) * sizeof(wchar_t);
     const LONG status =
         RegQueryValueExW(key, kRunValueName, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);

@@ -1,5 +1,7 @@
 #include "app/ui_state.h"
 
+#include <windowsx.h>
+
 UiState ui;
 
 std::wstring WindowText(HWND window) {
@@ -15,9 +17,9 @@ std::wstring WindowText(HWND window) {
 }
 
 bool IsChecked(HWND box) {
-    return SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    return Button_GetCheck(box) == BST_CHECKED;
 }
 
 void SetChecked(HWND box, bool checked) {
-    SendMessageW(box, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+    Button_SetCheck(box, checked ? BST_CHECKED : BST_UNCHECKED);
 }

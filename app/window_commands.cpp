@@ -1,6 +1,7 @@
 #include "app/window_commands.h"
 
 #include <commctrl.h>
+#include <windowsx.h>
 
 #include "app/lifecycle.h"
 #include "app/main_window_layout.h"
@@ -27,10 +28,10 @@ int UdpPortFromBox() {
 }
 
 long long SelectedIntervalData(HWND box) {
-    const LRESULT selected = SendMessageW(box, CB_GETCURSEL, 0, 0);
+    const int selected = ComboBox_GetCurSel(box);
     if (selected == CB_ERR)
         return 0;
-    return SendMessageW(box, CB_GETITEMDATA, static_cast<WPARAM>(selected), 0);
+    return ComboBox_GetItemData(box, selected);
 }
 
 // The address and port a listener is started on, kept for its status line.
@@ -84,7 +85,7 @@ void OnStartWithWindowsClicked(HWND window) {
 
 void ToggleKeyVisible(DashboardPage& page) {
     page.keyVisible = !page.keyVisible;
-    SendMessageW(page.keyEdit, EM_SETPASSWORDCHAR, page.keyVisible ? 0 : L'*', 0);
+    Edit_SetPasswordChar(page.keyEdit, page.keyVisible ? L'\0' : L'*');
     InvalidateRect(page.keyEdit, nullptr, TRUE);
     SetWindowTextW(page.showKeyButton, page.keyVisible ? L"Hide" : L"Show");
 }
@@ -304,7 +305,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_NOTIFY: {
         const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
         if (header && header->hwndFrom == ui.tabControl && header->code == TCN_SELCHANGE)
-            ShowTabPage(static_cast<int>(SendMessageW(ui.tabControl, TCM_GETCURSEL, 0, 0)));
+            ShowTabPage(TabCtrl_GetCurSel(ui.tabControl));
         return 0;
     }
     case WM_COMMAND:
