@@ -75,8 +75,8 @@ struct PageBuilder {
 void FitTabs() {
     RECT client = {};
     GetClientRect(ui.tabControl, &client);
-    for (int height = 12; height >= 9; --height) {
-        HFONT font = height == 12 ? ui.uiFont : CreateUiFont(height);
+    for (int height = kUiFontHeight; height >= 9; --height) {
+        HFONT font = height == kUiFontHeight ? ui.uiFont : CreateUiFont(height);
         SendMessageW(ui.tabControl, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
         ui.tabFont.Reset(font == ui.uiFont ? nullptr : font);
         for (int padding = 6; padding >= 2; --padding) {

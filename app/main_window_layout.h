@@ -17,8 +17,9 @@ int IntervalSelection(const std::vector<IntervalChoice>& choices, int current);
 // The host part of a URL ("https://host:port/path" gives "host").
 std::wstring HostOfUrl(const std::wstring& url);
 
-// Segoe UI of the given pixel height at 96 DPI.
-HFONT CreateUiFont(int height = 12);
+// The window's font is Segoe UI of this pixel height at 96 DPI; only the tabs may go smaller.
+constexpr int kUiFontHeight = 12;
+HFONT CreateUiFont(int height = kUiFontHeight);
 HWND CreateIntervalBox(HWND parent, int id, int x, int y, int current, int minimum);
 // Creates and fills every control; runs once at WM_CREATE, after the font exists.
 void BuildMainWindowControls(HWND window);

@@ -86,6 +86,7 @@ void OnStartWithWindowsClicked(HWND window) {
 void ToggleKeyVisible(DashboardPage& page) {
     page.keyVisible = !page.keyVisible;
     Edit_SetPasswordChar(page.keyEdit, page.keyVisible ? L'\0' : L'*');
+    // Not every version of the edit control repaints for a new password character by itself.
     InvalidateRect(page.keyEdit, nullptr, TRUE);
     SetWindowTextW(page.showKeyButton, page.keyVisible ? L"Hide" : L"Show");
 }
