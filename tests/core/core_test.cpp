@@ -54,7 +54,6 @@ TEST(SettingsStore, LoadAppliesTheRulesOfEachKeyAndLeavesTheFileAlone) {
     EXPECT_TRUE(settings.targets[1].enabled);
     EXPECT_EQ(settings.udpPort, 70000);
     EXPECT_EQ(settings.hrdPort, 0);
-    EXPECT_EQ(settings.hrdHost, L"127.0.0.1");
     EXPECT_EQ(settings.hrdMyCall, std::wstring(1023, L'b'));
     EXPECT_FALSE(settings.rigctldEnabled); // no [rigctld]: off, as before there was one
     SaveSettings();
@@ -152,6 +151,8 @@ TEST(TrayTip, TheFirstProblemOnOneShortLine) {
     };
     for (const auto& [lines, tip] : cases)
         EXPECT_EQ(TrayTipText(lines), tip) << lines.size();
+    // The high surrogates' other edge.
+    EXPECT_EQ(TrayTipText({{kUdpPage, bind.substr(0, 101) + L"\xD800\xDC00z"}}), cases[5].second);
 }
 
 } // namespace
