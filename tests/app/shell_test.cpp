@@ -427,8 +427,7 @@ TEST_F(Shell, SaveWritesEveryBoxAndRestartsTheSources) {
     Toggle(IDC_HRD_ENABLE);
     Toggle(IDC_RIGCTLD_ENABLE);
     ASSERT_TRUE(Save());
-    EXPECT_EQ(Text(hrdLine), L"Disabled");
-    EXPECT_EQ(Text(rigctldLine), L"Disabled");
+    EXPECT_EQ(Text(hrdLine) + Text(rigctldLine), L"DisabledDisabled");
     const std::size_t seen = HrdSimCommands(sim).size(); // the poller is gone
     EXPECT_FALSE(WaitUntil([&] { return HrdSimCommands(sim).size() > seen; }, 1500ms));
 }
@@ -562,6 +561,8 @@ TEST_F(Shell, HidesInTheTrayTakesKeysAndStartsWithWindowsUntilExitIsAnsweredYes)
         ASSERT_TRUE(Launch());
         EXPECT_TRUE(WaitUntil([&] { return registered() == quoted; })) << registered();
     }
+    Register(std::wstring(519, L'x').c_str(), true); // too long to be ours: both left alone
+    ASSERT_TRUE(Launch() && registered() == L"1:" + std::wstring(519, L'x') + L"+lnk");
 }
 
 // Enter in a box saves, and the boxes then show what was stored; Esc hides the window.
