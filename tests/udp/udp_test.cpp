@@ -119,12 +119,12 @@ TEST_F(LoggerTest, WhatTheSnapshotShows) {
         {{r("<call>K1KI</call><contestname>DX</contestname>"), "<contact><mycall>M0</mycall>"},
          at + "mycall=M0|app=N1MM"},
         // Nothing of an ignored datagram stays: a radio message without a usable frequency, a
-        // root neither radio nor contact (after a comment too), a deleted contact.
+        // root neither radio nor contact (after a comment too), a deleted contact, no element.
         {{r("<call>K1KI</call>"), RadioMessage("<Freq>0</Freq><call>X</call>"),
           RadioMessage("<RadioNr>3</RadioNr><Freq>-1</Freq>"), RadioMessage("<Freq>abc</Freq>"),
           RadioMessage("<Freq>1407400"), RadioMessage("<TXFreq>1</TXFreq><call>X</call>"),
           "<xradio>" + f, "</radio>" + f, "<!-- <x> --><radio>" + f, "<rad>" + f,
-          "<ContactDelete><call>X</call>"},
+          "<ContactDelete><call>X</call>", "contactinfo"},
          at + "app=N1MM|call=K1KI"},
         // Radio numbers below 1 are radio 1; beyond 32 bits they saturate, never wrap onto it.
         {{r(""), RadioMessage("<RadioNr>-3</RadioNr><Freq>700000</Freq>")},
