@@ -22,8 +22,7 @@ HWND CreateControl(HWND parent, DWORD exStyle, const wchar_t* className, const w
         ScaleForDpi(height), parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
         reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parent, GWLP_HINSTANCE)), nullptr);
     if (control)
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(static_cast<HFONT>(ui.uiFont)),
-                     TRUE);
+        SetWindowFont(control, static_cast<HFONT>(ui.uiFont), TRUE);
     return control;
 }
 
@@ -77,11 +76,11 @@ void FitTabs() {
     GetClientRect(ui.tabControl, &client);
     for (int height = kUiFontHeight; height >= 9; --height) {
         HFONT font = height == kUiFontHeight ? ui.uiFont : CreateUiFont(height);
-        SendMessageW(ui.tabControl, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        SetWindowFont(ui.tabControl, font, FALSE);
         ui.tabFont.Reset(font == ui.uiFont ? nullptr : font);
         for (int padding = 6; padding >= 2; --padding) {
             TabCtrl_SetPadding(ui.tabControl, ScaleForDpi(padding), ScaleForDpi(3));
-            SendMessageW(ui.tabControl, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+            SetWindowFont(ui.tabControl, font, FALSE);
             RECT last = {};
             TabCtrl_GetItemRect(ui.tabControl, kPageCount - 1, &last);
             if (last.right + ScaleForDpi(2) <= client.right)
@@ -99,7 +98,7 @@ void BuildTabControl(HWND window) {
         TCITEMW item = {};
         item.mask = TCIF_TEXT;
         item.pszText = const_cast<wchar_t*>(kPageNames[index]);
-        SendMessageW(ui.tabControl, TCM_INSERTITEMW, index, reinterpret_cast<LPARAM>(&item));
+        TabCtrl_InsertItem(ui.tabControl, index, &item);
     }
     TabCtrl_SetCurSel(ui.tabControl, 0);
     FitTabs();
