@@ -30,8 +30,8 @@ inline bool ConnectPending() {
     return WSAGetLastError() == WSAEWOULDBLOCK;
 }
 
-// Waits up to waitMs for the pending connect to end: above 0 when it ended either way, 0 when
-// the time is up, below 0 for an error or a connect that failed (it shows in the exception set).
+// Waits up to waitMs for the pending connect to end: above 0 when it ended either way (a failed
+// one shows in the exception set, and SO_ERROR tells), 0 when the time is up, below 0 for an error.
 inline int WaitForConnect(SocketHandle socket, int waitMs) {
     fd_set writable, failed;
     FD_ZERO(&writable);
@@ -39,6 +39,5 @@ inline int WaitForConnect(SocketHandle socket, int waitMs) {
     FD_SET(Native(socket), &writable);
     FD_SET(Native(socket), &failed);
     timeval limit{waitMs / 1000, (waitMs % 1000) * 1000};
-    const int ready = select(0, nullptr, &writable, &failed, &limit);
-    return ready > 0 && !FD_ISSET(Native(socket), &writable) ? -1 : ready;
+    return select(0, nullptr, &writable, &failed, &limit);
 }
