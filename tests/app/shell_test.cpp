@@ -570,12 +570,13 @@ TEST_F(Shell, EnterSavesWhatIsUsedAndEscHides) {
     ASSERT_TRUE(Launch());
     Put(IDC_UDP_PORT, L"99999");
     Put(IDC_RIGCTLD_PORT, L"0");
-    for (const int list : {IDC_WP_INTERVAL, IDC_HRD_INTERVAL, IDC_RIGCTLD_INTERVAL})
+    for (int list : {IDC_VLM_INTERVAL, IDC_WP_INTERVAL, IDC_HRD_INTERVAL, IDC_RIGCTLD_INTERVAL})
         SendMessageW(C(list), CB_SETCURSEL, WPARAM(-1), 0); // none chosen
     Press(IDC_UDP_PORT, VK_RETURN);
     std::wstring said;
     ASSERT_TRUE(Answer(L"Corvane", IDOK, &said));
     EXPECT_EQ(said, L"Settings saved.\n\nCorrected to the values in use:\n"
+                    L"VLM Dashboard update interval: 30 seconds\n"
                     L"WP Dashboard update interval: 5 seconds\nUDP port: 12060\n"
                     L"HRD poll interval: 5 seconds\nHamlib (TCP) port: 4532\n"
                     L"Hamlib (TCP) poll interval: 5 seconds");
