@@ -351,20 +351,19 @@ HBRUSH PageBrush() {
     RECT area = {};
     GetClientRect(ui.tabControl, &area);
     HDC screen = GetDC(ui.tabControl);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP picture = CreateCompatibleBitmap(screen, area.right, area.bottom);
-    HGDIOBJ previous = SelectObject(memory, picture);
+    // Deleting the DC first lets the picture go with it.
+    const ScopedHandle<HBITMAP, &DeleteObject> picture(
+        CreateCompatibleBitmap(screen, area.right, area.bottom));
+    const ScopedHandle<HDC, &DeleteDC> memory(CreateCompatibleDC(screen));
+    ReleaseDC(ui.tabControl, screen);
+    SelectObject(memory, picture);
     // Classic tab controls leave the page unpainted; it then shows the dialog face.
     FillRect(memory, &area, GetSysColorBrush(COLOR_BTNFACE));
-    SendMessageW(ui.tabControl, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory),
+    SendMessageW(ui.tabControl, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(HDC(memory)),
                  PRF_CLIENT | PRF_ERASEBKGND);
     RECT page = area;
     TabCtrl_AdjustRect(ui.tabControl, FALSE, &page);
     const COLORREF colour = GetPixel(memory, (page.left + page.right) / 2, page.bottom - 4);
-    SelectObject(memory, previous);
-    DeleteObject(picture);
-    DeleteDC(memory);
-    ReleaseDC(ui.tabControl, screen);
     if (colour != CLR_INVALID)
         ui.pageBrush.Reset(CreateSolidBrush(colour));
     return ui.pageBrush ? ui.pageBrush : GetSysColorBrush(COLOR_BTNFACE);
