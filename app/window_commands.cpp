@@ -140,21 +140,25 @@ void ShowTrayMenu() {
         return;
     // Without this the menu would not close when the user clicks elsewhere.
     SetForegroundWindow(window);
-    TrackPopupMenu(menu, TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window, nullptr);
+    TrackPopupMenuEx(menu, TPM_RIGHTBUTTON, cursor.x, cursor.y, window, nullptr);
     DestroyMenu(menu);
 }
 
-// Enter, as the window's message loop reports it: a focused push button is pressed, as in a
-// dialog; anywhere else it saves.
+// A push button of this window, which Enter presses as in a dialog.
+bool IsPushButton(HWND window, HWND control) {
+    wchar_t className[16] = {};
+    if (!IsChild(window, control) || !GetClassNameW(control, className, ARRAYSIZE(className)) ||
+        lstrcmpiW(className, L"Button") != 0)
+        return false;
+    const LONG_PTR type = GetWindowLongPtrW(control, GWL_STYLE) & BS_TYPEMASK;
+    return type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON;
+}
+
+// Enter, as the window's message loop reports it: a focused push button is pressed; anywhere
+// else it saves.
 void OnEnter(HWND window) {
     HWND focus = GetFocus();
-    const LONG_PTR style =
-        focus && IsChild(window, focus) ? GetWindowLongPtrW(focus, GWL_STYLE) : 0;
-    wchar_t className[16] = {};
-    if (focus)
-        GetClassNameW(focus, className, 16);
-    if (lstrcmpiW(className, L"Button") == 0 &&
-        ((style & BS_TYPEMASK) == BS_PUSHBUTTON || (style & BS_TYPEMASK) == BS_DEFPUSHBUTTON))
+    if (IsPushButton(window, focus))
         SendMessageW(focus, BM_CLICK, 0, 0);
     else
         OnSave(window);
@@ -269,49 +273,49 @@ SettingsForm ApplySettingsFromControls() {
 }
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    // A message handled here answers 0; the rest go on to Windows' own handling.
     switch (message) {
     case WM_CREATE:
         OnCreate(window);
-        return 0;
+        break;
     case WM_DESTROY:
         ui.tabFont.Reset();
         ui.uiFont.Reset();
         ui.pageBrush.Reset();
         PostQuitMessage(0);
-        return 0;
+        break;
     case WM_ACTIVATE: // like a dialog, give the focus back where it was
         if (LOWORD(wParam) == WA_INACTIVE && IsChild(window, GetFocus()))
             ui.lastFocus = GetFocus();
-        break;
+        return DefWindowProcW(window, message, wParam, lParam);
     case WM_SETFOCUS: {
         HWND last = ui.lastFocus;
         ui.lastFocus = nullptr;
         SetFocus(IsChild(window, last) && IsWindowVisible(last) ? last : ui.tabControl);
-        return 0;
+        break;
     }
     case WM_THEMECHANGED:
     case WM_SYSCOLORCHANGE: // the page may have a new colour
         ui.pageBrush.Reset();
         InvalidateRect(window, nullptr, TRUE);
-        break;
+        return DefWindowProcW(window, message, wParam, lParam);
     case WM_CLOSE: // closing only hides; the exit confirmation is the way out
         ShowWindow(mainWindow.load(), SW_HIDE);
-        return 0;
+        break;
     case WM_SYSCOMMAND:
-        if ((wParam & 0xFFF0) == SC_MINIMIZE) {
-            ShowWindow(mainWindow.load(), SW_HIDE);
-            return 0;
-        }
+        if ((wParam & 0xFFF0) != SC_MINIMIZE)
+            return DefWindowProcW(window, message, wParam, lParam);
+        ShowWindow(mainWindow.load(), SW_HIDE);
         break;
     case WM_NOTIFY: {
         const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
         if (header && header->hwndFrom == ui.tabControl && header->code == TCN_SELCHANGE)
             ShowTabPage(TabCtrl_GetCurSel(ui.tabControl));
-        return 0;
+        break;
     }
     case WM_COMMAND:
         OnCommand(window, LOWORD(wParam));
-        return 0;
+        break;
     case WM_CTLCOLORSTATIC: // labels and check boxes stand on the tab page, not the dialog face
         SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
         return reinterpret_cast<LRESULT>(PageBrush());
@@ -320,24 +324,23 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             RestoreMainWindow();
         else if (LOWORD(lParam) == WM_RBUTTONUP)
             ShowTrayMenu();
-        return 0;
+        break;
     case WM_SNAPSHOT_CHANGED:
         RefreshLiveStatus();
-        return 0;
+        break;
     case WM_UDP_STATUS:
         SetUdpStatusText(static_cast<int>(wParam), static_cast<int>(lParam));
-        return 0;
+        break;
     case WM_POST_RESULT:
         OnPostResult(wParam, lParam);
-        return 0;
+        break;
     default:
-        if (message != 0 && message == ui.taskbarCreated) {
-            // A restarted shell has forgotten the icon.
-            ui.trayIconAdded = false;
-            AddTrayIcon();
-            return 0;
-        }
+        if (message == 0 || message != ui.taskbarCreated)
+            return DefWindowProcW(window, message, wParam, lParam);
+        // A restarted shell has forgotten the icon.
+        ui.trayIconAdded = false;
+        AddTrayIcon();
         break;
     }
-    return DefWindowProcW(window, message, wParam, lParam);
+    return 0;
 }
