@@ -334,6 +334,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_POST_RESULT:
         OnPostResult(wParam, lParam);
         break;
+    case WM_RIG_LINE_CHANGED:
+        UpdateTrayTip();
+        break;
     default:
         if (message == 0 || message != ui.taskbarCreated)
             return DefWindowProcW(window, message, wParam, lParam);

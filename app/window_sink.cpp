@@ -29,6 +29,7 @@ void SendRigText(RigSource source, RigLinkState state, const std::wstring& radio
     const std::wstring text = RigStatusText(source, state, radio);
     SendMessageTimeoutW(label, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
                         SMTO_ABORTIFHUNG, kLabelSendLimitMs, nullptr);
+    PostToMainWindow(WM_RIG_LINE_CHANGED, 0, 0);
 }
 
 const NotifySink windowSink = {
