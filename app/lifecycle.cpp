@@ -14,28 +14,12 @@ const wchar_t* const kMainWindowTitle = L"Corvane by N0CALL  v" CORVANE_VERSION;
 // The Vista-and-later structure, so the shell takes the whole tip.
 static_assert(sizeof(void*) != 8 || sizeof(NOTIFYICONDATAW) == 976, "full NOTIFYICONDATAW");
 
-void UpdateDpi(HWND window) {
-    if (window) {
-        // Looked up at run time: Windows before 10 has no GetDpiForWindow.
-        using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
-        if (HMODULE user32 = GetModuleHandleW(L"user32.dll")) {
-            FARPROC found = GetProcAddress(user32, "GetDpiForWindow");
-            if (found) {
-                auto getDpi =
-                    reinterpret_cast<GetDpiForWindowFunction>(reinterpret_cast<void (*)()>(found));
-                const UINT dpi = getDpi(window);
-                if (dpi != 0) {
-                    ui.dpi = static_cast<int>(dpi);
-                    return;
-                }
-            }
-        }
-    }
-    if (HDC context = GetDC(window)) {
-        const int dpi = GetDeviceCaps(context, LOGPIXELSY);
+void ReadSystemDpi() {
+    if (HDC screen = GetDC(nullptr)) {
+        const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
         if (dpi > 0)
             ui.dpi = dpi;
-        ReleaseDC(window, context);
+        ReleaseDC(nullptr, screen);
     }
 }
 

@@ -10,8 +10,9 @@ constexpr DWORD kMainWindowStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr int kClientWidth = 460;
 constexpr int kClientHeight = 414;
 
-// Reads the DPI of the window (null: the screen) into ui.dpi; an unreadable DPI keeps the old one.
-void UpdateDpi(HWND window);
+// Reads the system DPI into ui.dpi once, before the window is made: the manifest makes Corvane
+// system-DPI aware, so every window has that DPI. An unreadable DPI keeps 96.
+void ReadSystemDpi();
 // A layout number given at 96 DPI, at the current DPI (MulDiv rounding).
 int ScaleForDpi(int value);
 

@@ -37,7 +37,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     ui.appIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP_ICON), IMAGE_ICON,
                                                0, 0, LR_DEFAULTSIZE | LR_SHARED));
     RegisterMainWindowClass(instance);
-    UpdateDpi(nullptr);
+    ReadSystemDpi();
     InstallWindowSink();
 
     // WM_CREATE builds the controls and starts the workers inside this call.

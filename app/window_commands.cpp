@@ -42,7 +42,6 @@ void KeepListenAddress() {
 
 void OnCreate(HWND window) {
     mainWindow.store(window);
-    UpdateDpi(window);
     ui.uiFont.Reset(CreateUiFont());
     BuildMainWindowControls(window);
     KeepListenAddress();
