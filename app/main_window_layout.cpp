@@ -37,7 +37,7 @@ HWND CreateCheckBox(HWND parent, int id, const wchar_t* text, int x, int y, int 
                          WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, x, y, width, 20, id);
 }
 
-HWND CreateEdit(HWND parent, int id, int x, int y, int width, int height, DWORD extraStyle) {
+HWND CreateEdit(HWND parent, int id, int x, int y, int width, int height, DWORD extraStyle = 0) {
     return CreateControl(parent, WS_EX_CLIENTEDGE, L"EDIT", L"",
                          WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL | extraStyle, x, y,
                          width, height, id);
@@ -121,17 +121,16 @@ void BuildDashboardPage(HWND window, int index) {
         page.Value(kHostedBaseUrl, 150, 78, 280, 18);
     } else {
         page.Label(L"Dashboard URL", 24, 78, 110, 18);
-        controls.urlEdit = page.Add(CreateEdit(window, IDC_WP_URL, 150, 76, 285, 22, 0));
+        controls.urlEdit = page.Add(CreateEdit(window, IDC_WP_URL, 150, 76, 285, 22));
     }
     page.Label(L"Dashboard ID", 24, 106, 110, 18);
     controls.idEdit =
-        page.Add(CreateEdit(window, hosted ? IDC_VLM_ID : IDC_WP_ID, 150, 104, 140, 22, 0));
+        page.Add(CreateEdit(window, hosted ? IDC_VLM_ID : IDC_WP_ID, 150, 104, 140, 22));
     page.Label(L"API Key", 24, 134, 110, 18);
     controls.keyEdit = page.Add(
         CreateEdit(window, hosted ? IDC_VLM_KEY : IDC_WP_KEY, 150, 132, 200, 22, ES_PASSWORD));
     controls.showKeyButton = page.Add(CreateButton(
         window, hosted ? IDC_VLM_SHOW_KEY : IDC_WP_SHOW_KEY, L"Show", 358, 132, 52, 22));
-    controls.keyVisible = false;
     page.Label(L"Update interval", 24, 162, 110, 18);
     controls.intervalBox = page.Add(CreateIntervalBox(
         window, hosted ? IDC_VLM_INTERVAL : IDC_WP_INTERVAL, 150, 160, target.intervalSeconds,
@@ -144,7 +143,7 @@ void BuildUdpPage(HWND window) {
     ui.udpEnableBox = page.Add(CreateCheckBox(
         window, IDC_UDP_ENABLE, L"Enable UDP receiver (N1MM / MiniBook / Log4OM)", 24, 48, 400));
     page.Label(L"UDP IP", 24, 78, 110, 18);
-    ui.udpAddressEdit = page.Add(CreateEdit(window, IDC_UDP_IP, 150, 76, 140, 22, 0));
+    ui.udpAddressEdit = page.Add(CreateEdit(window, IDC_UDP_IP, 150, 76, 140, 22));
     // 420 wide rather than 430, so they end inside the tab control's border.
     page.Label(L"0.0.0.0  = listen on ALL interfaces (loopback + network broadcasts)", 24, 102, 420,
                16);
@@ -166,7 +165,7 @@ void BuildRigctldSection(HWND window, PageBuilder& page) {
     ui.rigctldEnableBox = page.Add(CreateCheckBox(
         window, IDC_RIGCTLD_ENABLE, L"Enable Hamlib rigctld TCP source", 24, 288, 360));
     page.Label(L"Host", 24, 314, 44, 18);
-    ui.rigctldHostEdit = page.Add(CreateEdit(window, IDC_RIGCTLD_HOST, 70, 312, 96, 22, 0));
+    ui.rigctldHostEdit = page.Add(CreateEdit(window, IDC_RIGCTLD_HOST, 70, 312, 96, 22));
     page.Label(L"Port", 174, 314, 30, 18);
     ui.rigctldPortEdit =
         page.Add(CreateEdit(window, IDC_RIGCTLD_PORT, 206, 312, 50, 22, ES_NUMBER));
@@ -175,10 +174,9 @@ void BuildRigctldSection(HWND window, PageBuilder& page) {
         page.Add(CreateIntervalBox(window, IDC_RIGCTLD_INTERVAL, 320, 312,
                                    settings.rigctldIntervalSeconds, kShortestInterval));
     page.Label(L"MyCall", 24, 340, 44, 18);
-    ui.rigctldMyCallEdit = page.Add(CreateEdit(window, IDC_RIGCTLD_MYCALL, 70, 338, 96, 22, 0));
+    ui.rigctldMyCallEdit = page.Add(CreateEdit(window, IDC_RIGCTLD_MYCALL, 70, 338, 96, 22));
     page.Label(L"Operator", 174, 340, 58, 18);
-    ui.rigctldOperatorEdit =
-        page.Add(CreateEdit(window, IDC_RIGCTLD_OPERATOR, 234, 338, 96, 22, 0));
+    ui.rigctldOperatorEdit = page.Add(CreateEdit(window, IDC_RIGCTLD_OPERATOR, 234, 338, 96, 22));
 }
 
 void BuildHrdPage(HWND window) {
@@ -186,16 +184,16 @@ void BuildHrdPage(HWND window) {
     ui.hrdEnableBox = page.Add(CreateCheckBox(
         window, IDC_HRD_ENABLE, L"Enable HRD (Ham Radio Deluxe) TCP source", 24, 48, 360));
     page.Label(L"HRD host", 24, 78, 110, 18);
-    ui.hrdHostEdit = page.Add(CreateEdit(window, IDC_HRD_HOST, 150, 76, 140, 22, 0));
+    ui.hrdHostEdit = page.Add(CreateEdit(window, IDC_HRD_HOST, 150, 76, 140, 22));
     page.Label(L"HRD port", 24, 106, 110, 18);
     ui.hrdPortEdit = page.Add(CreateEdit(window, IDC_HRD_PORT, 150, 104, 90, 22, ES_NUMBER));
     page.Label(L"Poll interval", 24, 134, 110, 18);
     ui.hrdIntervalBox = page.Add(CreateIntervalBox(window, IDC_HRD_INTERVAL, 150, 132,
                                                    settings.hrdIntervalSeconds, kShortestInterval));
     page.Label(L"MyCall", 24, 164, 110, 18);
-    ui.hrdMyCallEdit = page.Add(CreateEdit(window, IDC_HRD_MYCALL, 150, 162, 140, 22, 0));
+    ui.hrdMyCallEdit = page.Add(CreateEdit(window, IDC_HRD_MYCALL, 150, 162, 140, 22));
     page.Label(L"Operator", 24, 192, 110, 18);
-    ui.hrdOperatorEdit = page.Add(CreateEdit(window, IDC_HRD_OPERATOR, 150, 190, 140, 22, 0));
+    ui.hrdOperatorEdit = page.Add(CreateEdit(window, IDC_HRD_OPERATOR, 150, 190, 140, 22));
     hrdStatusLabel.store(page.Value(RigEnabledText(false), 24, 222, 400, 18));
     page.Label(L"HRD gives frequency + mode; MyCall/Operator are typed here.", 24, 244, 400, 18);
     BuildRigctldSection(window, page);
