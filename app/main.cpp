@@ -34,8 +34,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     InitCommonControlsEx(&controls);
     const bool createdSettings = LoadSettings() == ProfileFileState::Missing;
     SyncStartWithWindows();
-    ui.appIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP_ICON), IMAGE_ICON,
-                                               0, 0, LR_DEFAULTSIZE | LR_SHARED));
+    ui.appIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_APP_ICON)); // shared, the system's size
     RegisterMainWindowClass(instance);
     ReadSystemDpi();
     InstallWindowSink();
