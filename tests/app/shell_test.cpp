@@ -144,8 +144,7 @@ std::wstring TrayTexts() {
     HWND icon = TrayIcon(); // the one there is
     DWORD owner = 0;
     GetWindowThreadProcessId(GetParent(icon), &owner);
-    const ScopedFile tray(
-        OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, owner));
+    const ScopedFile tray(OpenProcess(PROCESS_ALL_ACCESS, FALSE, owner));
     struct {
         TTTOOLINFOW tool;
         wchar_t text[1000];
