@@ -256,9 +256,8 @@ TEST(MainWindow, ShowsEachPageInPlaceInTabOrderOnThePageColourWithItsTray) {
     EXPECT_EQ(TrayTexts(), L"Corvane|");
     SendMessageW(window, WM_UDP_STATUS, UdpBindError, 12060);
     EXPECT_EQ(TrayTexts(), L"Corvane \u2014 UDP Receiver: Error: cannot bind port 12060|");
-    SendDlgItemMessageW(window, IDC_TEST_MODE, BM_CLICK, 0, 0);
+    SendDlgItemMessageW(window, IDC_TEST_MODE, BM_CLICK, 0, 0); // on until StopWorkers
     EXPECT_EQ(TrayTexts(), L"Corvane|");
-    SendDlgItemMessageW(window, IDC_TEST_MODE, BM_CLICK, 0, 0);
     SendMessageW(window, WM_POST_RESULT, 1, PackPostOutcome({PostFailure::HttpStatus, 401, 3723}));
     EXPECT_EQ(TrayTexts(), L"Corvane \u2014 WP Dashboard: Last post: FAILED \u2014 01:02:03 \u2014 "
                            L"HTTP 401|");
@@ -526,17 +525,18 @@ TEST_F(Shell, HidesInTheTrayTakesKeysAndStartsWithWindowsUntilExitIsAnsweredYes)
         {VK_CONTROL, VK_PRIOR, kAppPage, IDC_TAB},
         {VK_CONTROL, VK_TAB, kHostedPage, IDC_TAB},
         {VK_TAB, kHostedPage, IDC_VLM_ENABLE},
-        {VK_CONTROL, VK_NEXT, kWpPage, IDC_TAB}, // off a control that is hidden now
+        {VK_RETURN, kHostedPage, IDC_VLM_ENABLE}, // Enter on a check box saves
+        {VK_CONTROL, VK_NEXT, kWpPage, IDC_TAB},  // off a control that is hidden now
         {VK_CONTROL, VK_SHIFT, VK_TAB, kHostedPage, IDC_TAB},
         {VK_SHIFT, VK_TAB, kHostedPage, IDC_EXIT},
         {VK_SHIFT, VK_TAB, kHostedPage, IDC_SAVE},
-        {VK_SPACE, kHostedPage, IDC_SAVE}};
+        {VK_SPACE, kHostedPage, IDC_SAVE}}; // and Space pressed Save
     for (const auto& step : steps) {
         const std::size_t keys = step.size() - 2;
         for (std::size_t at = 0; at < keys * 2; ++at) // down in order, up in reverse
             keybd_event(static_cast<BYTE>(step[at < keys ? at : 2 * keys - 1 - at]), 0,
                         at < keys ? 0 : KEYEVENTF_KEYUP, 0);
-        EXPECT_TRUE(step[0] != VK_SPACE || Answer(L"Corvane", IDOK)); // Space pressed Save
+        EXPECT_TRUE((step[0] != VK_SPACE && step[0] != VK_RETURN) || Answer(L"Corvane", IDOK));
         GUITHREADINFO info = {};
         info.cbSize = sizeof(info);
         EXPECT_TRUE(WaitUntil([&] {
