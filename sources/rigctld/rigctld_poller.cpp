@@ -46,8 +46,8 @@ struct RigctldConnection {
 
 // As HRD's: only on the connection in hand, and only while it is wanted, since once another
 // thread has closed it its handle may already belong to a newer socket elsewhere in the process.
-// The first failed exchange ends the connection's use (a late reply would answer the next
-// command); an "RPRT -n" is an answer, and leaves it in step.
+// The first failed exchange marks the connection broken, and no exchange follows it (a late reply
+// would answer the next command); an "RPRT -n" is an answer, and leaves it in step.
 RigctldReply Exchange(RigctldConnection& connection, const std::string& command, int valueLines) {
     RigctldReply reply;
     reply.state = RigctldReplyState::Malformed;
