@@ -118,10 +118,8 @@ void RemoveTrayIcon() {
     ui.trayIconAdded = false;
 }
 
-void RestoreMainWindow() {
-    HWND window = mainWindow.load();
-    ShowWindow(window, SW_SHOW);
-    ShowWindow(window, SW_RESTORE);
+void RestoreMainWindow(HWND window) {
+    ShowWindow(window, SW_RESTORE); // shows a hidden window too, and un-minimises one
     SetForegroundWindow(window);
 }
 

@@ -27,6 +27,7 @@ void UpdateTrayTip();
 // The one balloon of a first start that keeps the window hidden: where Corvane is, how to open it.
 void ShowFirstStartBalloon();
 void RemoveTrayIcon();
-void RestoreMainWindow();
+// Shows the window, this process's or the first instance's, and brings it forward.
+void RestoreMainWindow(HWND window);
 // Asks before ending the program; on Yes stops every worker and destroys the window.
 void ConfirmExit(HWND owner);

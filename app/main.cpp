@@ -19,11 +19,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     const ScopedMutex singleInstance(CreateMutexW(nullptr, TRUE, L"N1MM_Corvane_SingleInstance"));
     if (singleInstance.Valid() && GetLastError() == ERROR_ALREADY_EXISTS) {
         // Bring the running copy forward instead of starting a second one.
-        if (HWND first = FindWindowW(kMainWindowClass, nullptr)) {
-            ShowWindow(first, SW_SHOW);
-            ShowWindow(first, SW_RESTORE);
-            SetForegroundWindow(first);
-        }
+        if (HWND first = FindWindowW(kMainWindowClass, nullptr))
+            RestoreMainWindow(first);
         return 0;
     }
     // Never closed: it marks the first instance for as long as the process lives.

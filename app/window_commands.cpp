@@ -193,7 +193,7 @@ void OnCommand(HWND window, int id) {
         ToggleKeyVisible(ui.pages[1]);
         break;
     case IDM_TRAY_RESTORE:
-        RestoreMainWindow();
+        RestoreMainWindow(window);
         break;
     case IDM_TRAY_EXIT:
         ConfirmExit(mainWindow.load());
@@ -320,7 +320,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return reinterpret_cast<LRESULT>(PageBrush());
     case WM_TRAYICON:
         if (LOWORD(lParam) == WM_LBUTTONDBLCLK)
-            RestoreMainWindow();
+            RestoreMainWindow(window);
         else if (LOWORD(lParam) == WM_RBUTTONUP)
             ShowTrayMenu();
         break;
