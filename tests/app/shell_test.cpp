@@ -151,9 +151,7 @@ std::wstring TrayTexts() {
     } asked, *remote = static_cast<decltype(remote)>(
                  VirtualAllocEx(tray, nullptr, sizeof(asked), MEM_COMMIT, PAGE_READWRITE));
     for (HWND tip = nullptr; (tip = FindWindowExW(nullptr, tip, TOOLTIPS_CLASSW, nullptr));) {
-        asked = {};
-        asked.tool.cbSize = sizeof(TTTOOLINFOW), asked.tool.uFlags = TTF_IDISHWND;
-        asked.tool.hwnd = icon, asked.tool.uId = UINT_PTR(icon), asked.tool.lpszText = remote->text;
+        asked = {{sizeof(TTTOOLINFOW), TTF_IDISHWND, icon, UINT_PTR(icon), {}, 0, remote->text}};
         WriteProcessMemory(tray, remote, &asked, sizeof(asked), nullptr);
         SendMessageW(tip, TTM_GETTEXTW, 1000, reinterpret_cast<LPARAM>(remote));
         ReadProcessMemory(tray, remote, &asked, sizeof(asked), nullptr);
@@ -210,8 +208,10 @@ TEST(MainWindow, ShowsEachPageInPlaceInTabOrderOnThePageColourWithItsTray) {
             LOGFONTW font = {};
             GetObjectW(reinterpret_cast<HGDIOBJ>(SendMessageW(c, WM_GETFONT, 0, 0)), sizeof(font),
                        &font);
-            const bool fit = c == tab && font.lfHeight >= -12 && font.lfHeight <= -9; // tabs shrink
-            EXPECT_EQ(font.lfFaceName + std::to_wstring(fit ? -12 : font.lfHeight), L"Segoe UI-12");
+            // Upright, not squeezed: width, escapement, orientation 0. The tabs may shrink theirs.
+            LONG h = font.lfHeight - font.lfWidth - font.lfEscapement - font.lfOrientation;
+            h = c == tab && h >= -12 && h <= -9 ? -12 : h;
+            EXPECT_EQ(font.lfFaceName + std::to_wstring(h), L"Segoe UI-12");
             RECT at = {};
             GetWindowRect(c, &at);
             MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&at), 2);
@@ -537,8 +537,7 @@ TEST_F(Shell, HidesInTheTrayTakesKeysAndStartsWithWindowsUntilExitIsAnsweredYes)
             keybd_event(static_cast<BYTE>(step[at < keys ? at : 2 * keys - 1 - at]), 0,
                         at < keys ? 0 : KEYEVENTF_KEYUP, 0);
         EXPECT_TRUE((step[0] != VK_SPACE && step[0] != VK_RETURN) || Answer(L"Corvane", IDOK));
-        GUITHREADINFO info = {};
-        info.cbSize = sizeof(info);
+        GUITHREADINFO info = {sizeof(info)};
         EXPECT_TRUE(WaitUntil([&] {
             GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
             return SendMessageW(C(IDC_TAB), TCM_GETCURSEL, 0, 0) == step[keys] &&
