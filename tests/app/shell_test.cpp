@@ -40,14 +40,6 @@ bool ThrowawayProfile() {
     return !named.empty() && named == EnvironmentText(wine ? "WINEPREFIX" : "USERPROFILE");
 }
 const wchar_t* const kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-// The Run value as Windows keeps it, with its type ("1:" for REG_SZ); "" when there is none.
-std::wstring RunValue() {
-    wchar_t data[600] = {};
-    DWORD type = 0, size = sizeof data;
-    return RegGetValueW(HKEY_CURRENT_USER, kRunKey, L"Corvane", RRF_RT_ANY, &type, data, &size)
-               ? L""
-               : std::to_wstring(type) + L":" + data;
-}
 
 // Wine hands Unix paths through the environment; Z: is the Unix root there.
 std::wstring DosPath(const char* variable) {
@@ -64,6 +56,16 @@ std::wstring Folder(int id, const wchar_t* name) {
 }
 const std::wstring kIni = Folder(CSIDL_APPDATA, L"\\Corvane\\settings.ini");
 const std::wstring kShortcut = Folder(CSIDL_STARTUP, L"\\Corvane.lnk");
+// The Run value as Windows keeps it, with its type ("1:" for REG_SZ), "" when there is none; then
+// "+lnk" while the Startup shortcut is there.
+std::wstring Registered() {
+    wchar_t data[600] = {};
+    DWORD type = 0, size = sizeof data;
+    const bool none =
+        RegGetValueW(HKEY_CURRENT_USER, kRunKey, L"Corvane", RRF_RT_ANY, &type, data, &size);
+    return (none ? L"" : std::to_wstring(type) + L":" + data) +
+           (GetFileAttributesW(kShortcut.c_str()) == INVALID_FILE_ATTRIBUTES ? L"" : L"+lnk");
+}
 // A value of settings.ini, named "section.key".
 std::wstring Setting(const std::wstring& name) {
     wchar_t value[256] = {};
@@ -151,7 +153,9 @@ std::wstring TrayTexts() {
     } asked, *remote = static_cast<decltype(remote)>(
                  VirtualAllocEx(tray, nullptr, sizeof(asked), MEM_COMMIT, PAGE_READWRITE));
     for (HWND tip = nullptr; (tip = FindWindowExW(nullptr, tip, TOOLTIPS_CLASSW, nullptr));) {
-        asked = {{sizeof(TTTOOLINFOW), TTF_IDISHWND, icon, UINT_PTR(icon), {}, 0, remote->text}};
+        asked = {
+            {sizeof(TTTOOLINFOW), TTF_IDISHWND, icon, UINT_PTR(icon), {}, 0, remote->text, 0, 0},
+            {}};
         WriteProcessMemory(tray, remote, &asked, sizeof(asked), nullptr);
         SendMessageW(tip, TTM_GETTEXTW, 1000, reinterpret_cast<LPARAM>(remote));
         ReadProcessMemory(tray, remote, &asked, sizeof(asked), nullptr);
@@ -212,6 +216,7 @@ TEST(MainWindow, ShowsEachPageInPlaceInTabOrderOnThePageColourWithItsTray) {
             LONG h = font.lfHeight - font.lfWidth - font.lfEscapement - font.lfOrientation;
             h = c == tab && h >= -12 && h <= -9 ? -12 : h;
             EXPECT_EQ(font.lfFaceName + std::to_wstring(h), L"Segoe UI-12");
+            EXPECT_EQ(GetWindowLongW(c, GWL_EXSTYLE) & ~WS_EX_CLIENTEDGE, 0) << Text(c); // flat
             RECT at = {};
             GetWindowRect(c, &at);
             MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&at), 2);
@@ -537,7 +542,7 @@ TEST_F(Shell, HidesInTheTrayTakesKeysAndStartsWithWindowsUntilExitIsAnsweredYes)
             keybd_event(static_cast<BYTE>(step[at < keys ? at : 2 * keys - 1 - at]), 0,
                         at < keys ? 0 : KEYEVENTF_KEYUP, 0);
         EXPECT_TRUE((step[0] != VK_SPACE && step[0] != VK_RETURN) || Answer(L"Corvane", IDOK));
-        GUITHREADINFO info = {sizeof(info)};
+        GUITHREADINFO info = {sizeof(info), 0, {}, {}, {}, {}, {}, {}, {}};
         EXPECT_TRUE(WaitUntil([&] {
             GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
             return SendMessageW(C(IDC_TAB), TCM_GETCURSEL, 0, 0) == step[keys] &&
@@ -545,16 +550,12 @@ TEST_F(Shell, HidesInTheTrayTakesKeysAndStartsWithWindowsUntilExitIsAnsweredYes)
         })) << step[0];
     }
 
-    const auto registered = [] { // the Run value, and "+lnk" while the Startup shortcut is there
-        return RunValue() +
-               (GetFileAttributesW(kShortcut.c_str()) == INVALID_FILE_ATTRIBUTES ? L"" : L"+lnk");
-    };
     EXPECT_TRUE(Checked(IDC_START_WITH_WINDOWS));
     Toggle(IDC_START_WITH_WINDOWS);
-    EXPECT_EQ(registered(), L"");
+    EXPECT_EQ(Registered(), L"");
     Toggle(IDC_START_WITH_WINDOWS);
     const std::wstring quoted = L"1:\"" + DosPath("CORVANE_APP_EXE") + L"\"";
-    EXPECT_EQ(registered(), quoted);
+    EXPECT_EQ(Registered(), quoted);
 
     PostMessageW(C(IDC_EXIT), BM_CLICK, 0, 0);
     std::wstring said; // the question, whose default answer is No: all runs on
@@ -572,10 +573,11 @@ TEST_F(Shell, HidesInTheTrayTakesKeysAndStartsWithWindowsUntilExitIsAnsweredYes)
     for (const std::wstring& value : {std::wstring(L"C:\\Old\\Corvane.exe"), quoted.substr(2)}) {
         Register(value.c_str(), true);
         ASSERT_TRUE(Launch());
-        EXPECT_TRUE(WaitUntil([&] { return registered() == quoted; })) << registered();
+        EXPECT_TRUE(WaitUntil([&] { return Registered() == quoted; })) << Registered();
+        EXPECT_TRUE(Checked(IDC_START_WITH_WINDOWS)); // the value alone shows it too
     }
     Register(std::wstring(519, L'x').c_str(), true); // too long to be ours: both left alone
-    ASSERT_TRUE(Launch() && registered() == L"1:" + std::wstring(519, L'x') + L"+lnk");
+    ASSERT_TRUE(Launch() && Registered() == L"1:" + std::wstring(519, L'x') + L"+lnk");
 }
 
 // Enter in a box saves, and the boxes then show what was stored; Esc hides the window.
