@@ -56,14 +56,16 @@ std::wstring Folder(int id, const wchar_t* name) {
 }
 const std::wstring kIni = Folder(CSIDL_APPDATA, L"\\Corvane\\settings.ini");
 const std::wstring kShortcut = Folder(CSIDL_STARTUP, L"\\Corvane.lnk");
-// The Run value as Windows keeps it, with its type ("1:" for REG_SZ), "" when there is none; then
-// "+lnk" while the Startup shortcut is there.
+// The Run value as Windows keeps it, with its type ("1:" for REG_SZ; "?", not ":", when its size is
+// not the text's and one terminator), "" when there is none; then "+lnk" while the Startup
+// shortcut is there.
 std::wstring Registered() {
     wchar_t data[600] = {};
     DWORD type = 0, size = sizeof data;
     const bool none =
         RegGetValueW(HKEY_CURRENT_USER, kRunKey, L"Corvane", RRF_RT_ANY, &type, data, &size);
-    return (none ? L"" : std::to_wstring(type) + L":" + data) +
+    const wchar_t* sized = size == 2 * wcslen(data) + 2 ? L":" : L"?";
+    return (none ? L"" : std::to_wstring(type) + sized + data) +
            (GetFileAttributesW(kShortcut.c_str()) == INVALID_FILE_ATTRIBUTES ? L"" : L"+lnk");
 }
 // A value of settings.ini, named "section.key".
@@ -434,13 +436,12 @@ TEST_F(Shell, SaveWritesEveryBoxAndRestartsTheSources) {
         EXPECT_EQ(Setting(field.name), field.saved);
     // The listener moves to the new port; the poller runs on and reconnects with the new settings.
     Shows(udpLine, L"Listening on 127.0.0.1:" + after);
-    EXPECT_TRUE(WaitUntil([&] { // a second connection, whose handshake starts with "Get ID"
-        const std::vector<std::wstring> sent = HrdSimCommands(sim);
-        return std::count(sent.begin(), sent.end(), L"Get ID") == 2;
-    }));
-    EXPECT_TRUE(WaitUntil([&] { // and rigctld's, which asks for the radio's name first
-        const std::vector<std::string> sent = RigctldStandInCommands(rigctld);
-        return std::count(sent.begin(), sent.end(), "\\dump_caps") == 2;
+    // Second connections: HRD's handshake starts with "Get ID", rigctld's asks for the radio first.
+    EXPECT_TRUE(WaitUntil([&] {
+        const std::vector<std::wstring> hrd = HrdSimCommands(sim);
+        const std::vector<std::string> rig = RigctldStandInCommands(rigctld);
+        return std::count(hrd.begin(), hrd.end(), L"Get ID") == 2 &&
+               std::count(rig.begin(), rig.end(), "\\dump_caps") == 2;
     }));
     Toggle(IDC_HRD_ENABLE);
     Toggle(IDC_RIGCTLD_ENABLE);
@@ -508,6 +509,8 @@ TEST_F(Shell, HidesInTheTrayTakesKeysAndStartsWithWindowsUntilExitIsAnsweredYes)
     Store({L"app.start_minimized=1"});
     ASSERT_TRUE(Launch());
     EXPECT_FALSE(WaitUntil([&] { return IsWindowVisible(window); }, 1s));
+    // What installers look for to know that Corvane runs.
+    EXPECT_TRUE(ScopedFile(OpenMutexW(SYNCHRONIZE, FALSE, L"Global\\Corvane_Running")).Valid());
     HANDLE second = StartApp(); // shows the first copy's window, and ends
     EXPECT_EQ(End(second, 20000), 0u);
     SendMessageW(window, WM_NULL, 0, 0); // behind what it sent on its way out
@@ -613,23 +616,20 @@ TEST_F(Shell, EnterSavesWhatIsUsedAndEscHides) {
 // The first start with the window hidden leaves a balloon in the tray, once; a later start does
 // not, nor does a file that was already there.
 TEST_F(Shell, AFirstHiddenStartSaysWhereItIsOnce) {
-    const struct {
-        bool fresh;
-        std::wstring shown;
-    } starts[] = {{false, L"?"}, {true, L"1"}, {false, L"1"}};
+    // Whether settings.ini is deleted before the start, and the mark it holds after.
+    const std::pair<bool, std::wstring> starts[] = {{false, L"?"}, {true, L"1"}, {false, L"1"}};
     Store({L"app.start_minimized=1"});
-    for (const auto& start : starts) {
-        if (start.fresh)
+    for (const auto& [fresh, shown] : starts) {
+        if (fresh)
             DeleteFileW(kIni.c_str());
         ASSERT_TRUE(Launch());
-        EXPECT_FALSE(IsWindowVisible(window));
         const auto balloon = [] { // its text, with the tip; marked in settings.ini before
             return TrayTexts() ==
                    L"Corvane keeps running here in the notification area. Double-"
                    L"click its icon to open the window; right-click it for the menu.|Corvane|";
         };
-        EXPECT_EQ(WaitUntil(balloon, start.fresh ? 10s : 1s), start.fresh) << TrayTexts();
-        EXPECT_EQ(Setting(L"app.first_start_hint_shown"), start.shown) << start.fresh;
+        EXPECT_EQ(WaitUntil(balloon, fresh ? 10s : 1s), fresh) << TrayTexts();
+        EXPECT_EQ(Setting(L"app.first_start_hint_shown"), shown) << fresh;
     }
 }
 
