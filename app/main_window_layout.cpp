@@ -225,7 +225,7 @@ void SetText(HWND control, const std::wstring& text) {
 }
 
 void FillFromSettings() {
-    for (int index = 0; index < 2; ++index) {
+    for (int index = 0; index < kTargetCount; ++index) {
         const DashboardTarget& target = settings.targets[index];
         const DashboardPage& page = ui.pages[index];
         SetChecked(page.enableBox, target.enabled);
@@ -264,7 +264,7 @@ void SelectInterval(HWND box, int seconds) {
 } // namespace
 
 void ShowStoredValues() {
-    for (int index = 0; index < 2; ++index)
+    for (int index = 0; index < kTargetCount; ++index)
         SelectInterval(ui.pages[index].intervalBox, settings.targets[index].intervalSeconds);
     SetText(ui.udpPortEdit, std::to_wstring(settings.udpPort));
     SetText(ui.hrdHostEdit, settings.hrdHost);

@@ -22,7 +22,7 @@ struct DashboardPage {
 
 struct UiState {
     int dpi = 96;
-    HICON appIcon = nullptr; // shared resource, never destroyed
+    HICON appIcon = nullptr;           // shared resource, never destroyed
     bool trayIconAdded = false;
     std::wstring trayTip;
     // Deleted at WM_DESTROY (Reset), or at the latest when the process ends.
@@ -34,7 +34,7 @@ struct UiState {
 
     HWND tabControl = nullptr;
 
-    DashboardPage pages[2];
+    DashboardPage pages[kTargetCount];
 
     HWND udpEnableBox = nullptr;
     HWND udpAddressEdit = nullptr;

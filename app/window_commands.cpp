@@ -97,7 +97,7 @@ std::vector<CorrectedValue> CorrectedValues(const SettingsForm& typed) {
         if (differs)
             corrected.push_back({field, WindowText(box)});
     };
-    for (int index = 0; index < 2; ++index)
+    for (int index = 0; index < kTargetCount; ++index)
         compare(index == 0 ? kHostedIntervalField : kWpIntervalField, ui.pages[index].intervalBox,
                 typed.intervalData[index] != settings.targets[index].intervalSeconds);
     compare(kUdpPortField, ui.udpPortEdit, typed.udpPortText != WindowText(ui.udpPortEdit));
@@ -242,7 +242,7 @@ void SetUdpStatusText(int state, int port) {
 
 SettingsForm ApplySettingsFromControls() {
     SettingsForm form;
-    for (int index = 0; index < 2; ++index) {
+    for (int index = 0; index < kTargetCount; ++index) {
         const DashboardPage& page = ui.pages[index];
         form.enabled[index] = IsChecked(page.enableBox);
         if (index == 1)

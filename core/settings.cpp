@@ -210,7 +210,7 @@ void WriteRigSection(const wchar_t* section, bool enabled, const std::wstring& h
 } // namespace
 
 void SaveSettings() {
-    for (int index = 0; index < 2; ++index) {
+    for (int index = 0; index < kTargetCount; ++index) {
         const DashboardTarget& target = settings.targets[index];
         const wchar_t* section = kTargetSections[index];
         WriteInt(section, L"enabled", target.enabled ? 1 : 0);
@@ -253,7 +253,7 @@ int IntervalFromItemData(long long data) {
 void ApplySettings(const SettingsForm& form) {
     {
         std::lock_guard<std::mutex> lock(postSignal.mutex);
-        for (int index = 0; index < 2; ++index) {
+        for (int index = 0; index < kTargetCount; ++index) {
             DashboardTarget& target = settings.targets[index];
             target.enabled = form.enabled[index];
             target.dashboardId = form.dashboardId[index];

@@ -23,8 +23,10 @@ constexpr int kDefaultDashboardInterval = 30;
 constexpr int kDefaultHrdInterval = 2;
 constexpr int kDefaultRigctldInterval = kDefaultHrdInterval;
 
+// The dashboard targets: 0 the hosted service, 1 a WordPress site.
+inline constexpr int kTargetCount = 2;
 // settings.ini's sections: one per dashboard target, then the sources' and the program's.
-inline constexpr const wchar_t* kTargetSections[2] = {L"vellumar", L"wp"};
+inline constexpr const wchar_t* kTargetSections[kTargetCount] = {L"vellumar", L"wp"};
 inline constexpr const wchar_t* kUdpSection = L"udp";
 inline constexpr const wchar_t* kAppSection = L"app";
 inline constexpr const wchar_t* kHrdSection = L"hrd";
@@ -40,7 +42,7 @@ struct DashboardTarget {
 
 struct Settings {
     std::wstring settingsPath;
-    DashboardTarget targets[2]; // 0: hosted service ("vellumar"), 1: WordPress ("wp")
+    DashboardTarget targets[kTargetCount]; // 0: hosted service ("vellumar"), 1: WordPress ("wp")
     bool udpEnabled = true;
     std::wstring udpAddress = kDefaultUdpAddress;
     int udpPort = kDefaultUdpPort;
@@ -79,11 +81,11 @@ int HostedInterval(int value);
 
 // The settings pages as a front end read them, before the rules of an apply.
 struct SettingsForm {
-    bool enabled[2] = {false, false};
+    bool enabled[kTargetCount] = {};
     std::wstring wpUrl;
-    std::wstring dashboardId[2];
-    std::wstring apiKey[2];
-    long long intervalData[2] = {0, 0}; // item data of the selected entry; 0 or less: none
+    std::wstring dashboardId[kTargetCount];
+    std::wstring apiKey[kTargetCount];
+    long long intervalData[kTargetCount] = {}; // item data of the selected entry; 0 or less: none
     bool udpEnabled = false;
     std::wstring udpAddress;
     std::wstring udpPortText;

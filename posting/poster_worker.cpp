@@ -57,7 +57,7 @@ void RunPosterPass(PosterState& state, const SnapshotRead& read,
         return; // no source has written yet
     // A stop cuts a post short and skips what is left of the pass, so that it is prompt.
     const auto stopping = [keepGoing] { return keepGoing && !keepGoing->load(); };
-    for (int index = 0; index < 2 && !stopping(); ++index) {
+    for (int index = 0; index < kTargetCount && !stopping(); ++index) {
         DashboardTarget target;
         {
             // Copied afresh on every look, so a Save takes effect without a restart.

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/post_outcome.h"
+#include "core/settings.h"
 #include "core/station_snapshot.h"
 
 // Starts the worker unless it runs; stops and joins it (never from the worker itself). Both are
@@ -32,7 +33,7 @@ struct TargetPostState {
 };
 
 struct PosterState {
-    TargetPostState targets[2];
+    TargetPostState targets[kTargetCount];
 };
 
 // Both targets with lastPostTime an hour back, so the first write is never held back.
