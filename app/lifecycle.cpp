@@ -24,7 +24,7 @@ void ReadSystemDpi() {
 }
 
 int ScaleForDpi(int value) {
-    return MulDiv(value, ui.dpi, 96);
+    return MulDiv(value, ui.dpi, USER_DEFAULT_SCREEN_DPI);
 }
 
 bool RegisterMainWindowClass(HINSTANCE instance) {

@@ -21,7 +21,7 @@ struct DashboardPage {
 };
 
 struct UiState {
-    int dpi = 96;
+    int dpi = USER_DEFAULT_SCREEN_DPI; // the layout's own, until ReadSystemDpi
     HICON appIcon = nullptr;           // shared resource, never destroyed
     bool trayIconAdded = false;
     std::wstring trayTip;
