@@ -294,8 +294,8 @@ int IntervalSelection(const std::vector<IntervalChoice>& choices, int current) {
 std::wstring HostOfUrl(const std::wstring& url) {
     std::size_t start = url.find(L"://");
     start = start == std::wstring::npos ? 0 : start + 3;
-    const std::size_t end = url.find_first_of(L":/?#", start);
-    return url.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+    // Without a port or path, npos - start still takes the rest.
+    return url.substr(start, url.find_first_of(L":/?#", start) - start);
 }
 
 HFONT CreateUiFont(int height) {
