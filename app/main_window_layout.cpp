@@ -321,7 +321,6 @@ HWND CreateIntervalBox(HWND parent, int id, int x, int y, int current, int minim
 }
 
 void BuildMainWindowControls(HWND window) {
-    BuildTabControl(window);
     BuildDashboardPage(window, 0);
     BuildDashboardPage(window, 1);
     BuildUdpPage(window);
@@ -330,9 +329,9 @@ void BuildMainWindowControls(HWND window) {
     BuildApplicationPage(window);
     CreateButton(window, IDC_SAVE, L"Save settings", 250, 378, 110, 26);
     CreateButton(window, IDC_EXIT, L"Exit", 372, 378, 80, 26);
-    // Beneath the page, so a repaint of the tabs alone does not blank it. Tab moves through the
-    // z-order, which now runs page, Save, Exit and round to the tabs.
-    SetWindowPos(ui.tabControl, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    // Made last, so it lies beneath the page: a repaint of the tabs alone does not blank it. Tab
+    // moves through the z-order, which runs page, Save, Exit and round to the tabs.
+    BuildTabControl(window);
     FillFromSettings();
     ShowTabPage(0);
 }
