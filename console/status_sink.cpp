@@ -40,7 +40,7 @@ void OnUdpStatus(int state, int port) {
 }
 
 void OnPostResult(int target, const PostOutcome& outcome) {
-    if (target < 0 || target > 1)
+    if (target < 0 || target >= kTargetCount)
         return;
     PrintStatus(target == 0 ? kHostedPage : kWpPage, LastPostText(outcome));
 }
