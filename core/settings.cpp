@@ -35,7 +35,7 @@ struct SettingsReader {
                 {kind, file.state, section, key, ProfileGetString(file, section, key, L""), used});
     }
     bool Bool(const wchar_t* section, const wchar_t* key, bool fallback) const {
-        return ProfileGetInt(file, section, key, fallback ? 1 : 0) != 0;
+        return ProfileGetInt(file, section, key, fallback) != 0; // false and true read as 0 and 1
     }
     std::wstring Text(const wchar_t* section, const wchar_t* key,
                       const std::wstring& fallback) const {
