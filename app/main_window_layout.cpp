@@ -161,7 +161,7 @@ void BuildUdpPage(HWND window) {
 // parent's colour, not the page's.)
 void BuildRigctldSection(HWND window, PageBuilder& page) {
     page.Label(kRigctldName, 24, 270, 110, 18);
-    rigctldStatusLabel.store(page.Value(RigEnabledText(false), 150, 270, 290, 18));
+    rigctldStatusLabel.store(page.Value(L"", 150, 270, 290, 18)); // FillFromSettings says it
     ui.rigctldEnableBox = page.Add(CreateCheckBox(
         window, IDC_RIGCTLD_ENABLE, L"Enable Hamlib rigctld TCP source", 24, 288, 360));
     page.Label(L"Host", 24, 314, 44, 18);
@@ -194,7 +194,7 @@ void BuildHrdPage(HWND window) {
     ui.hrdMyCallEdit = page.Add(CreateEdit(window, IDC_HRD_MYCALL, 150, 162, 140, 22));
     page.Label(L"Operator", 24, 192, 110, 18);
     ui.hrdOperatorEdit = page.Add(CreateEdit(window, IDC_HRD_OPERATOR, 150, 190, 140, 22));
-    hrdStatusLabel.store(page.Value(RigEnabledText(false), 24, 222, 400, 18));
+    hrdStatusLabel.store(page.Value(L"", 24, 222, 400, 18)); // FillFromSettings says it
     page.Label(L"HRD gives frequency + mode; MyCall/Operator are typed here.", 24, 244, 400, 18);
     BuildRigctldSection(window, page);
 }
