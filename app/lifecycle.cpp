@@ -52,14 +52,11 @@ HWND CreateMainWindow(HINSTANCE instance) {
 
 namespace {
 
-// Our one icon in the tray, among the window's.
-constexpr UINT kTrayIconId = 1;
-
+// Our one icon in the tray: the window's, with the id 0 that every call here gives it.
 NOTIFYICONDATAW TrayIconIdentity() {
     NOTIFYICONDATAW icon = {};
     icon.cbSize = sizeof(icon);
     icon.hWnd = mainWindow.load();
-    icon.uID = kTrayIconId;
     return icon;
 }
 
