@@ -173,7 +173,7 @@ std::string PrintableText(const std::wstring& text) {
     std::wstring clean = text;
     for (wchar_t& c : clean) {
         const unsigned long code = static_cast<unsigned long>(c);
-        if (code < 0x20 || (code >= 0x7F && code <= 0x9F))
+        if (code <= 0x1F || (code >= 0x7F && code <= 0x9F)) // C0, DEL and C1
             c = L' ';
     }
     return WideToUtf8(clean);

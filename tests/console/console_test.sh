@@ -143,7 +143,7 @@ check "one reload line" [ "$(grep -c "Settings reloaded" "$work/out")" = 1 ]
 ln "$work/target" "$h/corvane-udp-last.xml"
 check "datagram on the new port" await eval 'send "<contactinfo><call>K0HUP</call></contactinfo>" $port2; has "$work/out" "Last worked: K0HUP "'
 check "hard link kept" eval '[ "$(cat "$work/target")" = mine ] && has "$h/corvane-udp-last.xml" K0HUP'
-check "controls blanked" await eval 'send "$(printf "<RadioInfo><Freq>1407400</Freq><RadioName>A\x1bB\xc2\x9fC\x7fD\xc2\xa0</RadioName></RadioInfo>")" $port2; has "$work/out" "$(printf "Radio: A B C D\xc2\xa0 |")"'
+check "controls blanked" await eval 'send "$(printf "<RadioInfo><Freq>1407400</Freq><RadioName>A\x1fB\xc2\x9fC\x7fD\xc2\xa0</RadioName></RadioInfo>")" $port2; has "$work/out" "$(printf "Radio: A B C D\xc2\xa0 |")"'
 flood() { # a thousand new calls to port $2, a hundred at a time into the listener of folder $3
   local i to=$2 dir=$3
   for ((i = $1; i < $1 + 1000; i++)); do
