@@ -1,5 +1,6 @@
 #include "sources/hrd/hrd_protocol.h"
 
+#include <algorithm>
 #include <climits>
 
 #include "platform/text.h"
@@ -46,7 +47,8 @@ bool ReceiveExact(SocketHandle socket, char* buffer, std::int32_t count,
     while (received < count) {
         if (deadline != steady_clock::time_point::max()) {
             const auto left = ceil<milliseconds>(deadline - steady_clock::now()).count();
-            if (left <= 0 || left > INT_MAX || !SetReceiveTimeout(socket, static_cast<int>(left)))
+            const auto wait = std::min<decltype(left)>(left, INT_MAX); // 24 days at most
+            if (left <= 0 || !SetReceiveTimeout(socket, static_cast<int>(wait)))
                 return false;
         }
         const int n = SocketReceive(socket, buffer + received, count - received);
