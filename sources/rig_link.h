@@ -21,7 +21,7 @@ struct RigLink {
     // Cleared by a stop and by a drop: the pass in hand (connect, handshake, polls, the waits)
     // ends at its next look, and the next pass reads the settings afresh. Raised again before a
     // pass copies them, so a drop that comes after the copy is never lost.
-    std::atomic<bool> wanted{false};
+    std::atomic<bool> wanted{};
 };
 
 // The worker runs and the connection is wanted.
