@@ -7,11 +7,14 @@
 #include "core/notify.h"
 #include "core/post_outcome.h"
 
-constexpr UINT WM_TRAYICON = WM_APP + 1;
-constexpr UINT WM_SNAPSHOT_CHANGED = WM_APP + 10;
-constexpr UINT WM_UDP_STATUS = WM_APP + 11;
-constexpr UINT WM_POST_RESULT = WM_APP + 12;
-constexpr UINT WM_RIG_LINE_CHANGED = WM_APP + 13; // the tray tip follows it
+// Our own messages, numbered on from WM_APP: only this window receives them.
+enum : UINT {
+    WM_TRAYICON = WM_APP,
+    WM_SNAPSHOT_CHANGED,
+    WM_UDP_STATUS,
+    WM_POST_RESULT,
+    WM_RIG_LINE_CHANGED, // the tray tip follows it
+};
 
 // WM_POST_RESULT carries the outcome in its lParam: the failure, the HTTP status (0 to 999) and
 // the second of the day.
