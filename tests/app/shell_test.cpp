@@ -77,11 +77,10 @@ std::wstring Setting(const std::wstring& name) {
 }
 
 // The Run value (null: none) and the Startup shortcut.
-void Register(const wchar_t* value, bool shortcut) {
+void Register(const wchar_t* value, bool shortcut, DWORD type = REG_SZ) {
     RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"Corvane");
     if (value)
-        RegSetKeyValueW(HKEY_CURRENT_USER, kRunKey, L"Corvane", REG_SZ, value,
-                        2 + 2 * wcslen(value));
+        RegSetKeyValueW(HKEY_CURRENT_USER, kRunKey, L"Corvane", type, value, 2 + 2 * wcslen(value));
     DeleteFileW(kShortcut.c_str());
     if (shortcut)
         CloseHandle(CreateFileW(kShortcut.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, 0));
@@ -569,14 +568,17 @@ TEST_F(Shell, HidesInTheTrayTakesKeysAndStartsWithWindowsUntilExitIsAnsweredYes)
     // The tray menu's Exit asks the same; it takes keys with the window hidden too.
     PostMessageW(window, WM_CLOSE, 0, 0), PostMessageW(TrayIcon(), WM_RBUTTONUP, 0, 0);
     ASSERT_TRUE(WaitUntil([] { return IsWindowVisible(FindWindowW(L"#32768", nullptr)); }));
-    for (const BYTE key : {VK_UP, VK_RETURN}) // from the bottom: Exit
-        keybd_event(key, 0, 0, 0), keybd_event(key, 0, KEYEVENTF_KEYUP, 0);
+    // It opens at the pointer (Xvfb's, in the screen's middle).
+    POINT pointer = {};
+    EXPECT_TRUE(GetCursorPos(&pointer) && WindowFromPoint(pointer) == FindWindowW(L"#32768", 0));
+    for (const WPARAM key : {VK_UP, VK_RETURN}) // from the bottom: Exit (posted: X's focus lags)
+        PostMessageW(FindWindowW(L"#32768", 0), WM_KEYDOWN, key, 1);
     ASSERT_TRUE(Answer(L"Exit Corvane", IDYES));
     EXPECT_EQ(End(app, 20000), 0u);
-    // A value naming another copy is pointed at the one that starts; a shortcut beside a value
-    // goes.
-    for (const std::wstring& value : {std::wstring(L"C:\\Old\\Corvane.exe"), quoted.substr(2)}) {
-        Register(value.c_str(), true);
+    // A value naming another copy (expandable, as some tools store it) is pointed at the one that
+    // starts; a shortcut beside a value goes.
+    for (const std::wstring& value : {std::wstring(L"%SystemDrive%\\Old.exe"), quoted.substr(2)}) {
+        Register(value.c_str(), true, value[0] == L'%' ? REG_EXPAND_SZ : REG_SZ);
         ASSERT_TRUE(Launch());
         EXPECT_TRUE(WaitUntil([&] { return Registered() == quoted; })) << Registered();
         EXPECT_TRUE(Checked(IDC_START_WITH_WINDOWS)); // the value alone shows it too
