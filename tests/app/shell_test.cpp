@@ -571,6 +571,7 @@ TEST_F(Shell, HidesInTheTrayTakesKeysAndStartsWithWindowsUntilExitIsAnsweredYes)
     // It opens at the pointer (Xvfb's, in the screen's middle).
     POINT pointer = {};
     EXPECT_TRUE(GetCursorPos(&pointer) && WindowFromPoint(pointer) == FindWindowW(L"#32768", 0));
+    EXPECT_EQ(GetForegroundWindow(), window);   // or a click elsewhere would not close the menu
     for (const WPARAM key : {VK_UP, VK_RETURN}) // from the bottom: Exit (posted: X's focus lags)
         PostMessageW(FindWindowW(L"#32768", 0), WM_KEYDOWN, key, 1);
     ASSERT_TRUE(Answer(L"Exit Corvane", IDYES));
