@@ -367,10 +367,11 @@ class Shell : public testing::Test {
         return (!button || PostMessageW(box, WM_COMMAND, button, 0)) &&
                WaitUntil([&] { return !IsWindow(box); });
     }
-    // A key pressed and let go in the control, through Corvane's message loop.
-    void Press(int id, UINT key) {
-        PostMessageW(C(id), WM_KEYDOWN, key, 1);
-        PostMessageW(C(id), WM_KEYUP, key, 0xC0000001);
+    // A key pressed and let go in a window of Corvane's (a control, its menu), through the loop
+    // that reads its messages.
+    void Press(HWND target, UINT key) {
+        PostMessageW(target, WM_KEYDOWN, key, 1);
+        PostMessageW(target, WM_KEYUP, key, 0xC0000001);
     }
     // Presses Save and answers "Settings saved."
     bool Save() {
@@ -498,7 +499,7 @@ TEST_F(Shell, SourcesAndPostsReportOnTheirPagesAndKeysShowOnlyTheirOwn) {
     Toggle(IDC_VLM_SHOW_KEY);
     EXPECT_EQ(Text(C(IDC_VLM_SHOW_KEY)) + Text(C(IDC_VLM_KEY)) + key(IDC_VLM_KEY),
               L"Hidehosted-key0");
-    Press(IDC_VLM_SHOW_KEY, VK_RETURN); // the button clicked has the focus: Enter presses it
+    Press(C(IDC_VLM_SHOW_KEY), VK_RETURN); // the button clicked has the focus: Enter presses it
     EXPECT_TRUE(
         WaitUntil([&] { return Text(C(IDC_VLM_SHOW_KEY)) + key(IDC_VLM_KEY) == L"Show42"; }));
     EXPECT_EQ(Text(C(IDC_WP_SHOW_KEY)) + key(IDC_WP_KEY), L"Show" + mask);
@@ -567,13 +568,14 @@ TEST_F(Shell, HidesInTheTrayTakesKeysAndStartsWithWindowsUntilExitIsAnsweredYes)
                     L"Do you want to continue?");
     // The tray menu's Exit asks the same; it takes keys with the window hidden too.
     PostMessageW(window, WM_CLOSE, 0, 0), PostMessageW(TrayIcon(), WM_RBUTTONUP, 0, 0);
-    ASSERT_TRUE(WaitUntil([] { return IsWindowVisible(FindWindowW(L"#32768", nullptr)); }));
+    HWND menu = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(menu = FindWindowW(L"#32768", nullptr)); }));
     // It opens at the pointer (Xvfb's, in the screen's middle).
     POINT pointer = {};
-    EXPECT_TRUE(GetCursorPos(&pointer) && WindowFromPoint(pointer) == FindWindowW(L"#32768", 0));
-    EXPECT_EQ(GetForegroundWindow(), window);   // or a click elsewhere would not close the menu
-    for (const WPARAM key : {VK_UP, VK_RETURN}) // from the bottom: Exit (posted: X's focus lags)
-        PostMessageW(FindWindowW(L"#32768", 0), WM_KEYDOWN, key, 1);
+    EXPECT_TRUE(GetCursorPos(&pointer) && WindowFromPoint(pointer) == menu);
+    EXPECT_EQ(GetForegroundWindow(), window); // or a click elsewhere would not close the menu
+    // From the bottom: Exit. Posted: keybd_event's keys were lost while X's focus lagged.
+    Press(menu, VK_UP), Press(menu, VK_RETURN);
     ASSERT_TRUE(Answer(L"Exit Corvane", IDYES));
     EXPECT_EQ(End(app, 20000), 0u);
     // A value naming another copy (expandable, as some tools store it) is pointed at the one that
@@ -599,7 +601,7 @@ TEST_F(Shell, EnterSavesWhatIsUsedAndEscHides) {
     Put(IDC_RIGCTLD_PORT, L"0");
     for (int list : {IDC_VLM_INTERVAL, IDC_WP_INTERVAL, IDC_HRD_INTERVAL, IDC_RIGCTLD_INTERVAL})
         SendMessageW(C(list), CB_SETCURSEL, WPARAM(-1), 0); // none chosen
-    Press(IDC_UDP_PORT, VK_RETURN);
+    Press(C(IDC_UDP_PORT), VK_RETURN);
     std::wstring said;
     ASSERT_TRUE(Answer(L"Corvane", IDOK, &said));
     EXPECT_EQ(said, L"Settings saved.\n\nCorrected to the values in use:\n"
@@ -610,11 +612,11 @@ TEST_F(Shell, EnterSavesWhatIsUsedAndEscHides) {
     EXPECT_EQ(Get(IDC_UDP_PORT) + L" " + Get(IDC_WP_INTERVAL) + L" " + Get(IDC_RIGCTLD_PORT),
               L"12060 5 seconds 4532");
     EXPECT_EQ(Setting(L"udp.port") + L" " + Setting(L"wp.interval"), L"12060 5");
-    Press(IDC_HRD_MYCALL, VK_RETURN); // nothing to correct
+    Press(C(IDC_HRD_MYCALL), VK_RETURN); // nothing to correct
     ASSERT_TRUE(Answer(L"Corvane", IDOK, &said));
     EXPECT_EQ(said, L"Settings saved.");
     ASSERT_TRUE(IsWindowVisible(window));
-    Press(IDC_WP_ID, VK_ESCAPE);
+    Press(C(IDC_WP_ID), VK_ESCAPE);
     EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(window); }));
 }
 
