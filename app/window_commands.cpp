@@ -117,8 +117,9 @@ std::vector<CorrectedValue> CorrectedValues(const SettingsForm& typed) {
 void OnSave(HWND window) {
     const RunningSources before = SourcesRunning();
     const SettingsForm typed = ApplySettingsFromControls();
-    ShowStoredValues();      // what was stored, and so what is used
-    if (settings.udpEnabled) // the listener is started anew, on what was saved
+    ShowStoredValues(); // what was stored, and so what is used
+    // The listener is started anew, on what was saved.
+    if (settings.udpEnabled)
         SetUdpLine(kStartingText);
     KeepListenAddress();
     RestartSourcesAfterApply(before, ui.udpListenAddress, ui.udpListenPort,
