@@ -56,7 +56,7 @@ check "stamped lines" eval '! grep -qvE "^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9:]{8}  
 check "datagram dropped" eval '[ ! -e "$station/corvane-udp-last.xml" ] && ! has "$work/demo" 7.000'
 
 # Settings it cannot use: one warning that names the path, a run on the defaults, the file kept.
-mkdir -p "$work/w3" "$work/w4" && touch "$work/w2"
+mkdir -p "$work/w3" "$work/w4" "$work/w5/settings.ini.tmp" && touch "$work/w2"
 { printf '[udp]\nenabled=0\n'; head -c 1048576 /dev/zero | tr '\0' '\n'; } > "$work/w3/settings.ini"
 printf '[udp]\nenabled=0\n\0' > "$work/w4/settings.ini"
 while IFS='|' read -r folder warning; do
@@ -68,9 +68,9 @@ done <<END
 $work/w2/Corvane|cannot create the data folder $work/w2/Corvane
 $work/w3|$work/w3/settings.ini is over 1 MiB, too large for settings
 $work/w4|$work/w4/settings.ini is not text (UTF-8, or UTF-16LE with its BOM)
+$work/w5|cannot write $work/w5/settings.ini
 END
-check "large file kept" [ "$(stat -c %s "$work/w3/settings.ini")" = 1048592 ]
-check "binary file kept" cmp -s "$work/w4/settings.ini" <(printf '[udp]\nenabled=0\n\0')
+check "large and binary files kept" eval '[ "$(stat -c %s "$work/w3/settings.ini")" = 1048592 ] && cmp -s "$work/w4/settings.ini" <(printf "[udp]\nenabled=0\n\0")'
 
 # One Corvane per data folder. One started with standard output closed writes no line into the
 # lock file, which holds its process id.
@@ -165,6 +165,8 @@ printf '[vellumar]\nenabled=0\n[udp]\nenabled=0\n[rigctld]\nenabled=1\nport=%s\n
 check "rigctld polled" await has "$work/polled" "Hamlib (TCP): Connected — Hamlib Dummy"
 sed -i s/K1OLD/K1NEW/ "$r/settings.ini" && signal HUP
 check "rigctld: the reloaded MyCall" await has "$work/polled" "MyCall: K1NEW"
+sed -i s/enabled=1/enabled=0/ "$r/settings.ini" && signal HUP
+check "rigctld: turned off by a reload" await has "$work/polled" "Hamlib (TCP): Disabled"
 stop TERM 1500
 
 # An output whose reader is gone, and sources and a dashboard that all fail, cost no time: their
