@@ -53,11 +53,13 @@ HttpFailure FailureOf(DWORD error) {
 
 HINTERNET OpenSession() {
     static const std::wstring userAgent = Utf8ToWide(kHttpUserAgent);
-    HINTERNET session = WinHttpOpen(userAgent.c_str(), WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
-                                    WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
-    if (!session) // before 8.1: WinHTTP's own configuration (netsh winhttp) is all there is
-        session = WinHttpOpen(userAgent.c_str(), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                              WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    HINTERNET session = nullptr;
+    // The system's proxy settings; before 8.1, WinHTTP's own configuration (netsh winhttp) is all
+    // there is.
+    for (DWORD access : {WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY})
+        if (!session)
+            session = WinHttpOpen(userAgent.c_str(), access, WINHTTP_NO_PROXY_NAME,
+                                  WINHTTP_NO_PROXY_BYPASS, 0);
     if (!session)
         return session;
     // Windows 7 and 8 offer only SSL 3 and TLS 1.0 unless asked, and servers refuse both. TLS 1.3
