@@ -20,8 +20,8 @@ RigLink hrdLink{RigSource::Hrd};
 
 struct HrdSettings {
     std::wstring host;
-    int port = 0;
-    int intervalSeconds = 2;
+    int port = kDefaultHrdPort;
+    int intervalSeconds = kDefaultHrdInterval;
     std::wstring myCall;
     std::wstring opCall;
 };
