@@ -36,7 +36,7 @@ TEST(PosixProfile, EncodingsSizesAndHandEdits) {
                       std::to_wstring(settings.hrdPort) + L" " + std::to_wstring(settings.udpPort),
                   state == ProfileFileState::Read ? L"127.0.0.1 N0 CALL 7 12345"
                                                   : L"0.0.0.0  7809 12060");
-        settings.hrdMyCall = L"G4\u00C5BC";
+        settings.hrdMyCall = L"G4\u00C5\r\nBC"; // a line break stays on the value's line
         SaveSettings();
         const std::string saved = FileBytes(settings.settingsPath);
         if (state != ProfileFileState::Read || bytes.size() > 1000) {
@@ -49,14 +49,15 @@ TEST(PosixProfile, EncodingsSizesAndHandEdits) {
         EXPECT_EQ(text.substr(0, text.find("[vellumar]")),
                   "; mine\r\n[ UDP ]\r\nport=12345\r\n#port=1\r\nip=127.0.0.1\r\nenabled=1\r\n\r\n"
                   "[hrd]\r\nmycall=G4\xC3\x85"
-                  "BC\r\nport=7\r\nport=8\r\nenabled=0\r\n"
+                  "  BC\r\nport=7\r\nport=8\r\nenabled=0\r\n"
                   "host=127.0.0.1\r\ninterval=2\r\noperator=\r\n[udp]\r\nport=9\r\n");
     }
     TempDataFolder fresh;
+    SetDataFolderOverride(fresh.File(L"new/Corvane")); // with the parents it needs
     LoadSettings();
     struct stat info {};
-    ASSERT_EQ(::stat(WideToUtf8(settings.settingsPath).c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(::stat(WideToUtf8(settings.settingsPath).c_str(), &info) ? 0 : info.st_mode & 0777,
+              0600u);
 }
 
 // Neither a FIFO nor a symlink where a file belongs can hold the start up or be written through.

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <iterator>
 #include <vector>
 
 #include "core/numbers.h"
