@@ -19,10 +19,9 @@ enum : UINT {
 // WM_POST_RESULT carries the outcome in its lParam: the failure, the HTTP status (0 to 999) and
 // the second of the day.
 inline LPARAM PackPostOutcome(const PostOutcome& outcome) {
-    const unsigned status = outcome.httpStatus >= 0 && outcome.httpStatus < 1000
-                                ? static_cast<unsigned>(outcome.httpStatus)
-                                : 0;
-    return static_cast<LPARAM>(static_cast<unsigned>(outcome.failure) | status << 4 |
+    const auto status = static_cast<unsigned>(outcome.httpStatus); // a negative one is huge here
+    return static_cast<LPARAM>(static_cast<unsigned>(outcome.failure) |
+                               (status < 1000 ? status : 0) << 4 |
                                static_cast<unsigned>(outcome.secondOfDay) << 14);
 }
 inline PostOutcome UnpackPostOutcome(LPARAM packed) {
