@@ -17,7 +17,7 @@
 // its section and leaves every other line alone. A new file is the owner's alone.
 TEST(PosixProfile, EncodingsSizesAndHandEdits) {
     const std::string ini =
-        "; mine\r\n[ UDP ]\r\n  Port = 12345 \r\n#port=1\r\nip=\"127.0.0.1\"\r\n\r\n"
+        "; mine\r\n[ UDP ]\r\n  Port = 12345 \r\n#port=1\r\nip=\"\"\r\n\r\n"
         "[hrd]\r\nMyCall\t=\t'N0 CALL'\r\nport=7\r\nport=8\r\n[udp]\r\nport=9\r\n";
     const std::string utf16 = WideToUtf16Le(Utf8ToWide(ini));
     const std::pair<std::string, ProfileFileState> cases[] = {
@@ -34,8 +34,7 @@ TEST(PosixProfile, EncodingsSizesAndHandEdits) {
         EXPECT_EQ(LoadSettings(), state) << bytes.size();
         EXPECT_EQ(settings.udpAddress + L" " + settings.hrdMyCall + L" " +
                       std::to_wstring(settings.hrdPort) + L" " + std::to_wstring(settings.udpPort),
-                  state == ProfileFileState::Read ? L"127.0.0.1 N0 CALL 7 12345"
-                                                  : L"0.0.0.0  7809 12060");
+                  state == ProfileFileState::Read ? L" N0 CALL 7 12345" : L"0.0.0.0  7809 12060");
         settings.hrdMyCall = L"G4\u00C5\r\nBC"; // a line break stays on the value's line
         SaveSettings();
         const std::string saved = FileBytes(settings.settingsPath);
@@ -47,7 +46,7 @@ TEST(PosixProfile, EncodingsSizesAndHandEdits) {
                                      ? saved.substr(3)
                                      : WideToUtf8(Utf16LeToWide(&saved[2], saved.size() - 2));
         EXPECT_EQ(text.substr(0, text.find("[vellumar]")),
-                  "; mine\r\n[ UDP ]\r\nport=12345\r\n#port=1\r\nip=127.0.0.1\r\nenabled=1\r\n\r\n"
+                  "; mine\r\n[ UDP ]\r\nport=12345\r\n#port=1\r\nip=\r\nenabled=1\r\n\r\n"
                   "[hrd]\r\nmycall=G4\xC3\x85"
                   "  BC\r\nport=7\r\nport=8\r\nenabled=0\r\n"
                   "host=127.0.0.1\r\ninterval=2\r\noperator=\r\n[udp]\r\nport=9\r\n");
