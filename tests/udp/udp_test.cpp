@@ -107,8 +107,8 @@ TEST_F(LoggerTest, WhatTheSnapshotShows) {
               "call=K&amp;I"},
         {{r("<Location>T\xC3\xB8nsberg</Location>")}, at + "location=T\xC3\xB8nsberg|app=MiniBook"},
         {{r("<Locator>IO91</Locator><MyLocator>JO65</MyLocator><Location>L</Location>"
-            "<MyLocation>Y</MyLocation>")},
-         at + "locator=JO65|location=Y|app=MiniBook"},
+            "<MyLocation>\xC3\x98</MyLocation>")},
+         at + "locator=JO65|location=\xC3\x98|app=MiniBook"},
         {{r("<IsRunning> t R\tu\nE </IsRunning>")}, at + "op_status=Is calling|app=N1MM"},
         {{r("<IsRunning>\r\n0\v\f</IsRunning>")}, at + "op_status=Is searching|app=N1MM"},
         {{r("<IsRunning>yes</IsRunning>"), r("<IsRunning>truee</IsRunning>")}, at + "app=N1MM"},
