@@ -6,21 +6,6 @@
 
 #include "platform/posix/ini_text.h"
 
-namespace {
-
-// The value of one key as IniParse finds it.
-bool IniFind(const std::string& bytes, const std::string& section, const std::string& key,
-             std::string& value) {
-    const auto keys = IniParse(bytes);
-    const auto found = keys.find(IniKeyName(section, key));
-    if (found == keys.end())
-        return false;
-    value = found->second;
-    return true;
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     IniParse(bytes);
@@ -32,8 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             written += c;
     }
     const std::string once = IniSet(bytes, "udp", "port", written);
-    std::string read;
-    if (!IniFind(once, "udp", "port", read) || read != written ||
+    const auto keys = IniParse(once);
+    const auto read = keys.find(IniKeyName("udp", "port"));
+    if (read == keys.end() || read->second != written ||
         IniSet(once, "udp", "port", written) != once)
         std::abort();
     return 0;

@@ -26,6 +26,7 @@
 #ifndef _WIN32
 #include <csignal>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #endif
 
@@ -362,6 +363,21 @@ TEST_F(HrdPoller, OnlyNumericIpv4HostsAndPortsInRangeAreUsed) {
             << host.size() << " " << offset;
     }
 }
+
+#ifndef _WIN32
+// Out of descriptors, the poller cannot make a socket: it waits before the next try, as after a
+// refused connect, rather than spinning, and connects once one is free again.
+TEST_F(HrdPoller, NoSocketToBeHadWaitsBeforeTheNextTry) {
+    rlimit was{};
+    getrlimit(RLIMIT_NOFILE, &was);
+    const rlimit none{0, was.rlim_max}; // the open ones stay open; no new one is made
+    setrlimit(RLIMIT_NOFILE, &none);
+    StartHrdPoller();
+    EXPECT_FALSE(WaitSaid(kConnecting, 2, 1000ms));
+    setrlimit(RLIMIT_NOFILE, &was);
+    EXPECT_TRUE(WaitSaid(kConnected));
+}
+#endif
 
 class RigctldPoller : public RigPoller {
   protected:

@@ -11,9 +11,7 @@
 struct NotifyRecorder {
     NotifyRecorder() {
         sink.udpStatus = [this](int state, int) { Record(udp, state); };
-        sink.postResult = [this](int target, const PostOutcome& outcome) {
-            Record(posts, {target, outcome.failure});
-        };
+        sink.postResult = [this](int to, const PostOutcome& o) { Record(posts, {to, o.failure}); };
         // As the front ends show it.
         sink.rigStatus = [this](RigSource source, RigLinkState state, const std::wstring& radio) {
             Record(rigs[int(source)], RigStatusText(source, state, radio));
