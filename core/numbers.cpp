@@ -13,18 +13,14 @@ template <typename Char> std::int64_t ReadLeadingInteger(std::basic_string_view<
     bool negative = false;
     if (at < text.size() && (text[at] == '+' || text[at] == '-'))
         negative = text[at++] == '-';
-    // Accumulate towards the sign so that the negative limit is reachable too.
+    // The magnitude, held at the largest value; a sign only ever tells a refusal from success.
     constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
-    constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
     std::int64_t value = 0;
     for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
         const int digit = static_cast<int>(text[at] - '0');
-        if (negative)
-            value = value < (kMin + digit) / 10 ? kMin : value * 10 - digit;
-        else
-            value = value > (kMax - digit) / 10 ? kMax : value * 10 + digit;
+        value = value > (kMax - digit) / 10 ? kMax : value * 10 + digit;
     }
-    return value;
+    return negative ? -value : value;
 }
 
 } // namespace

@@ -10,8 +10,8 @@ template <typename Char> constexpr bool IsCSpace(Char c) {
 }
 
 // A decimal integer read the way atoll reads one (leading white space, a sign, digits up to the
-// first other character; none gives 0), but saturating at the 64-bit limits instead of
-// overflowing. Callers apply their own ranges to it.
+// first other character; none gives 0), but with its magnitude held at the largest 64-bit value
+// instead of overflowing. Callers apply their own ranges to it.
 std::int64_t LeadingInteger(std::string_view text);
 std::int64_t LeadingInteger(std::wstring_view text);
 
