@@ -56,7 +56,7 @@ struct Exchange {
             return start + std::chrono::microseconds(micros);
         };
         if (connect == 0 && tls == 0)
-            return now - (lookup == 0 ? start : at(lookup)) > kStep;
+            return now - at(lookup) > kStep; // from the start while the lookup runs
         if (secure && tls == 0)
             return now - at(connect) > kStep;
         if (lastMove < at(secure ? tls : connect))
