@@ -106,9 +106,7 @@ TEST(PostClient, Only2xxIsDeliveredAndRedirectsStayWithTheDashboardsOrigin) {
     for (auto [status, location, failure, requests] : cases) {
         DashboardSink sink, otherHost;
         ASSERT_TRUE(sink.Start({status, 0, "", "", 0, false, "", {}, failure == kOk ? 200 : 0}));
-        SinkOptions elsewhere;
-        elsewhere.address = "127.0.0.2";
-        ASSERT_TRUE(otherHost.Start(elsewhere, sink.port));
+        ASSERT_TRUE(otherHost.Start({200, 0, {}, {}, 0, false, {}, {}, 0, "127.0.0.2"}, sink.port));
         for (std::size_t at; (at = location.find(":P")) != std::string::npos;)
             location.replace(at, 2, ":" + std::to_string(sink.port));
         sink.options.location = location;

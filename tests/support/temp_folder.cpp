@@ -14,11 +14,10 @@
 TempFolder::TempFolder() {
     static std::atomic<int> counter{0};
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    const std::filesystem::path folder =
-        std::filesystem::temp_directory_path() /
-        ("corvane-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
-    std::filesystem::create_directories(folder);
-    path = folder.wstring();
+    path = (std::filesystem::temp_directory_path() /
+            ("corvane-test-" + std::to_string(stamp) + "-" + std::to_string(counter++)))
+               .wstring();
+    std::filesystem::create_directories(path);
 }
 
 TempFolder::~TempFolder() {
