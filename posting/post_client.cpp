@@ -10,12 +10,15 @@ namespace {
 
 constexpr int kMaxRedirects = 5;
 
-bool HasSchemeNoCase(const std::wstring& url, const wchar_t* scheme) {
-    std::size_t i = 0;
-    for (; scheme[i]; ++i)
-        if (i >= url.size() || std::towlower(url[i]) != static_cast<wint_t>(scheme[i]))
-            return false;
-    return url.compare(i, 3, L"://") == 0;
+std::wstring Lower(std::wstring text) {
+    for (wchar_t& c : text)
+        c = static_cast<wchar_t>(std::towlower(c));
+    return text;
+}
+
+bool HasSchemeNoCase(const std::wstring& url, const std::wstring& scheme) {
+    return Lower(url.substr(0, scheme.size())) == scheme &&
+           url.compare(scheme.size(), 3, L"://") == 0;
 }
 
 // Where a Location sends the post: an absolute URL, one without a scheme ("//host/..."), a path
@@ -47,12 +50,6 @@ struct Origin {
     std::wstring scheme, host;
     long port = 0;
 };
-
-std::wstring Lower(std::wstring text) {
-    for (wchar_t& c : text)
-        c = static_cast<wchar_t>(std::towlower(c));
-    return text;
-}
 
 // The scheme, host and port an absolute http(s) URL names, the way both HTTP halves split it.
 // False for anything else, and for an authority that only a lenient reader would agree on

@@ -123,7 +123,7 @@ TEST(PostClient, Only2xxIsDeliveredAndRedirectsStayWithTheDashboardsOrigin) {
 
 TEST(PostClient, RedirectOriginRule) {
     const std::tuple<const wchar_t*, const wchar_t*, bool> cases[] = {
-        {L"http://u:p@H:80/", L"HTTPS://h:443/x", true},
+        {L"http://u:p@H:80/", L"HTTPS://h/x", true},
         {L"http://[::1]:8/", L"http://[::1]:8/x", true},
         {L"http://h/", L"https://h:8443/", false},
         {L"http://h/", L"http://h:81/", false},
