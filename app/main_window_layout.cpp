@@ -1,5 +1,7 @@
 #include "app/main_window_layout.h"
 
+#include <algorithm>
+
 #include <commctrl.h>
 #include <windowsx.h>
 
@@ -285,10 +287,10 @@ std::vector<IntervalChoice> IntervalChoices(int minimum) {
 }
 
 int IntervalSelection(const std::vector<IntervalChoice>& choices, int current) {
-    for (std::size_t index = 0; index < choices.size(); ++index)
-        if (choices[index].seconds == current)
-            return static_cast<int>(index);
-    return 0;
+    const auto found =
+        std::find_if(choices.begin(), choices.end(),
+                     [current](const IntervalChoice& c) { return c.seconds == current; });
+    return found == choices.end() ? 0 : static_cast<int>(found - choices.begin());
 }
 
 std::wstring HostOfUrl(const std::wstring& url) {
