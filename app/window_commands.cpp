@@ -45,10 +45,8 @@ void OnCreate(HWND window) {
     ui.uiFont.Reset(CreateUiFont());
     BuildMainWindowControls(window);
     KeepListenAddress();
-    StartWorkers(ui.udpListenAddress, ui.udpListenPort, [] {
-        if (!settings.udpEnabled)
-            SetUdpLine(kStoppedText);
-    });
+    // The UDP line was made saying "Stopped"; a listener's own reports replace it.
+    StartWorkers(ui.udpListenAddress, ui.udpListenPort, [] {});
 }
 
 void OnUdpEnableClicked() {

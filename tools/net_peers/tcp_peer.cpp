@@ -5,8 +5,7 @@
 bool TcpPeer::Start(int listenPort, std::function<void(SocketHandle)> serve,
                     const std::string& at) {
     address = at;
-    listener = TcpListen(address, listenPort);
-    if (listener == kInvalidSocket)
+    if ((listener = TcpListen(address, listenPort)) == kInvalidSocket)
         return false;
     port = LocalPort(listener);
     running.store(true);
