@@ -1,6 +1,7 @@
 #include "core/numbers.h"
 
 #include <cstdio>
+#include <cwctype>
 #include <iterator>
 #include <limits>
 
@@ -77,4 +78,12 @@ bool IsDottedIpv4(std::wstring_view text) {
             return false;
         ++i;
     }
+}
+
+std::wstring HttpSchemeOf(const std::wstring& url) {
+    const std::size_t end = url.find(L"://");
+    std::wstring scheme = url.substr(0, end == std::wstring::npos ? 0 : end);
+    for (wchar_t& c : scheme)
+        c = static_cast<wchar_t>(std::towlower(c));
+    return scheme == L"http" || scheme == L"https" ? scheme : std::wstring();
 }

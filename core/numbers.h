@@ -23,3 +23,6 @@ void FormatMegahertz(std::int64_t hz, std::wstring& out);
 // Four decimal octets 0..255 without leading zeros, as the platforms' numeric IPv4 parsers take
 // them: the one form of a local or HRD address that is used as typed.
 bool IsDottedIpv4(std::wstring_view text);
+
+// "http" or "https" when the URL begins with one of them and "://", in any case; empty otherwise.
+std::wstring HttpSchemeOf(const std::wstring& url);

@@ -1,7 +1,6 @@
 #include "core/settings.h"
 
 #include <climits>
-#include <cwctype>
 #include <mutex>
 
 #include "core/numbers.h"
@@ -68,11 +67,8 @@ struct SettingsReader {
     std::wstring Url(const wchar_t* section, const wchar_t* key,
                      const std::wstring& fallback) const {
         std::wstring url = Text(section, key, fallback);
-        const std::size_t colon = url.find(L"://");
-        std::wstring scheme = url.substr(0, colon == std::wstring::npos ? 0 : colon);
-        for (wchar_t& c : scheme)
-            c = static_cast<wchar_t>(std::towlower(c));
-        if ((scheme != L"http" && scheme != L"https") || url.size() == colon + 3)
+        const std::wstring scheme = HttpSchemeOf(url);
+        if (scheme.empty() || url.size() == scheme.size() + 3)
             Note(SettingsProblemKind::NotHttpUrl, section, key, L"");
         return url;
     }

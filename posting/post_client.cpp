@@ -3,6 +3,7 @@
 #include <cwctype>
 #include <string>
 
+#include "core/numbers.h"
 #include "platform/http.h"
 #include "posting/post_payload.h"
 
@@ -10,23 +11,12 @@ namespace {
 
 constexpr int kMaxRedirects = 5;
 
-std::wstring Lower(std::wstring text) {
-    for (wchar_t& c : text)
-        c = static_cast<wchar_t>(std::towlower(c));
-    return text;
-}
-
-bool HasSchemeNoCase(const std::wstring& url, const std::wstring& scheme) {
-    return Lower(url.substr(0, scheme.size())) == scheme &&
-           url.compare(scheme.size(), 3, L"://") == 0;
-}
-
 // Where a Location sends the post: an absolute URL, one without a scheme ("//host/..."), a path
 // from the root, or a path beside the current one. Empty when it leads nowhere we post to.
 std::wstring ResolveLocation(const std::wstring& current, const std::wstring& location) {
     if (location.empty())
         return std::wstring();
-    if (HasSchemeNoCase(location, L"http") || HasSchemeNoCase(location, L"https"))
+    if (!HttpSchemeOf(location).empty())
         return location;
     const std::size_t schemeEnd = current.find(L"://");
     if (schemeEnd == std::wstring::npos)
@@ -51,17 +41,20 @@ struct Origin {
     long port = 0;
 };
 
+std::wstring Lower(std::wstring text) {
+    for (wchar_t& c : text)
+        c = static_cast<wchar_t>(std::towlower(c));
+    return text;
+}
+
 // The scheme, host and port an absolute http(s) URL names, the way both HTTP halves split it.
 // False for anything else, and for an authority that only a lenient reader would agree on
 // (credentials, a backslash, an odd port).
 bool OriginOf(const std::wstring& url, bool allowCredentials, Origin& origin) {
-    const std::size_t schemeEnd = url.find(L"://");
-    if (schemeEnd == std::wstring::npos)
+    origin.scheme = HttpSchemeOf(url);
+    if (origin.scheme.empty())
         return false;
-    origin.scheme = Lower(url.substr(0, schemeEnd));
-    if (origin.scheme != L"http" && origin.scheme != L"https")
-        return false;
-    const std::size_t hostStart = schemeEnd + 3;
+    const std::size_t hostStart = origin.scheme.size() + 3;
     std::wstring authority =
         url.substr(hostStart, url.find_first_of(L"/?#", hostStart) - hostStart);
     const std::size_t at = authority.rfind(L'@');
