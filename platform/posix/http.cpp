@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstring>
@@ -33,45 +34,29 @@ bool CurlReady() {
 
 struct Exchange {
     CURL* curl = nullptr;
-    bool secure = false;
-    curl_off_t bodySize = 0;
     Clock::time_point start = Clock::now();
     Clock::time_point lastMove = start; // the request's bytes last went out
     curl_off_t lastUp = 0;
-    bool sent = false;
-    Clock::time_point sentAt;
     std::size_t headerBytes = 0;
     std::string location;
     int status = 0; // set once the final response's headers are complete
 
     // Each step gets its own time, as WinHTTP's time-outs give it on Windows; curl's own connect
-    // time-out would share one between lookup, connect and TLS.
+    // time-out would share one between lookup, connect and TLS. A step begins when the stage
+    // before it ended (lookup, connect, TLS) or the request's bytes last moved, whichever is
+    // later; once they are all out, that is the wait for the answer's whole head.
     bool StepOverdue(Clock::time_point now) {
         curl_off_t lookup = 0, connect = 0, tls = 0, up = 0;
         curl_easy_getinfo(curl, CURLINFO_SIZE_UPLOAD_T, &up);
         curl_easy_getinfo(curl, CURLINFO_NAMELOOKUP_TIME_T, &lookup);
         curl_easy_getinfo(curl, CURLINFO_CONNECT_TIME_T, &connect);
         curl_easy_getinfo(curl, CURLINFO_APPCONNECT_TIME_T, &tls);
-        const auto at = [this](curl_off_t micros) {
-            return start + std::chrono::microseconds(micros);
-        };
-        if (connect == 0 && tls == 0)
-            return now - at(lookup) > kStep; // from the start while the lookup runs
-        if (secure && tls == 0)
-            return now - at(connect) > kStep;
-        if (lastMove < at(secure ? tls : connect))
-            lastMove = at(secure ? tls : connect);
         if (up != lastUp) {
             lastUp = up;
             lastMove = now;
         }
-        if (up < bodySize)
-            return now - lastMove > kStep;
-        if (!sent) {
-            sent = true;
-            sentAt = now;
-        }
-        return now - sentAt > kStep; // the whole head of the answer, as on Windows
+        const auto stageEnd = start + std::chrono::microseconds(std::max({lookup, connect, tls}));
+        return now - std::max(stageEnd, lastMove) > kStep;
     }
 };
 
@@ -187,12 +172,13 @@ std::string EscapeTarget(const std::string& target) {
 // Splits like the Windows side: only http and https, a host of at most 255 characters, a target
 // of at most 1023; the target is everything from the first "/" after the host. Credentials in the
 // URL are left out, as WinHTTP leaves them out.
-bool PrepareUrl(const std::wstring& url, std::string& prepared, bool& secure) {
+bool PrepareUrl(const std::wstring& url, std::string& prepared) {
     const std::wstring::size_type schemeEnd = url.find(L"://");
     if (schemeEnd == std::wstring::npos)
         return false;
     const std::string scheme = WideToUtf8(url.substr(0, schemeEnd));
-    secure = scheme.size() == 5 && StartsWithNoCase(scheme.data(), scheme.size(), "https");
+    const bool secure =
+        scheme.size() == 5 && StartsWithNoCase(scheme.data(), scheme.size(), "https");
     if (!secure && !(scheme.size() == 4 && StartsWithNoCase(scheme.data(), scheme.size(), "http")))
         return false;
     const std::wstring::size_type hostStart = schemeEnd + 3;
@@ -229,7 +215,7 @@ HttpAnswer HttpPostForm(const std::wstring& url, const std::string& body,
     HttpAnswer answer;
     Exchange exchange;
     std::string preparedUrl;
-    if (!PrepareUrl(url, preparedUrl, exchange.secure)) {
+    if (!PrepareUrl(url, preparedUrl)) {
         answer.failure = HttpFailure::BadUrl;
         return answer;
     }
@@ -239,7 +225,6 @@ HttpAnswer HttpPostForm(const std::wstring& url, const std::string& body,
     if (!curl)
         return answer;
     exchange.curl = curl;
-    exchange.bodySize = static_cast<curl_off_t>(body.size());
     // curl would add "Expect: 100-continue" and "Accept: */*" of its own; empty values drop them.
     curl_slist* headers = nullptr;
     headers = curl_slist_append(headers, "Content-Type: application/x-www-form-urlencoded");
@@ -263,7 +248,7 @@ HttpAnswer HttpPostForm(const std::wstring& url, const std::string& body,
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(curl, CURLOPT_POST, 1L);
     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, exchange.bodySize);
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, kConnectBackstopMs);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, kWholeExchangeMs);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
