@@ -5,23 +5,14 @@
 
 inline std::string LowerAscii(std::string text) {
     for (char& c : text)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
+        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
     return text;
 }
 
 inline std::string ElementText(const std::string& text, const std::string& name) {
-    const std::string lowered = LowerAscii(text);
-    const std::string lowerName = LowerAscii(name);
-    const std::size_t open = lowered.find("<" + lowerName);
-    if (open == std::string::npos)
-        return std::string();
-    const std::size_t close = lowered.find('>', open);
-    if (close == std::string::npos)
-        return std::string();
-    const std::size_t begin = close + 1;
-    const std::size_t end = lowered.find("</" + lowerName + ">", begin);
-    if (end == std::string::npos)
-        return std::string();
-    return text.substr(begin, end - begin);
+    const std::string lowered = LowerAscii(text), lowerName = LowerAscii(name);
+    const std::size_t close = lowered.find('>', lowered.find("<" + lowerName)); // npos: no element
+    const std::size_t end =
+        close == std::string::npos ? close : lowered.find("</" + lowerName + ">", close + 1);
+    return end == std::string::npos ? std::string() : text.substr(close + 1, end - close - 1);
 }
