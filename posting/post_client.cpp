@@ -48,8 +48,9 @@ std::wstring Lower(std::wstring text) {
 }
 
 // The scheme, host and port an absolute http(s) URL names, the way both HTTP halves split it.
-// False for anything else, and for an authority that only a lenient reader would agree on
-// (credentials, a backslash, an odd port).
+// False for anything else, and for an authority that only a lenient reader would agree on (a
+// backslash, an odd port). Credentials are taken off only where allowed; left in, they make a
+// host that no URL without them names.
 bool OriginOf(const std::wstring& url, bool allowCredentials, Origin& origin) {
     origin.scheme = HttpSchemeOf(url);
     if (origin.scheme.empty())
@@ -58,9 +59,7 @@ bool OriginOf(const std::wstring& url, bool allowCredentials, Origin& origin) {
     std::wstring authority =
         url.substr(hostStart, url.find_first_of(L"/?#", hostStart) - hostStart);
     const std::size_t at = authority.rfind(L'@');
-    if (at != std::wstring::npos && !allowCredentials)
-        return false;
-    authority.erase(0, at == std::wstring::npos ? 0 : at + 1);
+    authority.erase(0, at == std::wstring::npos || !allowCredentials ? 0 : at + 1);
     if (authority.find(L'\\') != std::wstring::npos)
         return false;
     const std::size_t colon = authority.rfind(L':');

@@ -86,24 +86,25 @@ TEST(PostClient, SendsExactlyTheRequestTheDashboardExpects) {
 }
 
 TEST(PostClient, Only2xxIsDeliveredAndRedirectsStayWithTheDashboardsOrigin) {
-    // The status, where it sends the post, what comes of it, how many requests the sink got.
-    // "P" is the sink's port; a second sink listens at 127.0.0.2:P. (Other ports: the origin rule.)
-    const std::tuple<int, std::string, PostFailure, std::size_t> cases[] = {
-        {200, "", kOk, 1},
-        {204, "", kOk, 1},
-        {300, "", kStatus, 1},
-        {301, "/moved", kStatus, 1},
-        {401, "", kStatus, 1},
-        {307, "", kStatus, 1},
-        {307, "/moved?station_update=id", kOk, 2},
-        {308, "http://127.0.0.1:P/wp/?station_update=id", kOk, 2},
-        {307, "http://127.0.0.2:P/", kElsewhere, 1},
-        {307, "//127.0.0.2:P/", kElsewhere, 1},
-        {307, "https://127.0.0.1:P/", kElsewhere, 1},
-        {307, "http://127.0.0.1:P@127.0.0.2:P/", kElsewhere, 1},
-        {307, "again", PostFailure::TooManyRedirects, 6}, // beside the path, again and again
+    // The status, where it sends the post, what comes of it, how many requests the sink got and
+    // the last one's target. "P" is the sink's port; a second sink listens at 127.0.0.2:P.
+    const std::string first = "/wp/?station_update=id";
+    const std::tuple<int, std::string, PostFailure, std::size_t, std::string> cases[] = {
+        {200, "", kOk, 1, first},
+        {204, "", kOk, 1, first},
+        {300, "", kStatus, 1, first},
+        {301, "/moved", kStatus, 1, first},
+        {307, "", kStatus, 1, first},
+        {307, "/moved?station_update=id", kOk, 2, "/moved?station_update=id"},
+        {308, "http://127.0.0.1:P/wp/?station_update=id", kOk, 2, first},
+        {307, "//127.0.0.1:P/x", kOk, 2, "/x"},
+        {307, "http://127.0.0.2:P/", kElsewhere, 1, first},
+        {307, "//127.0.0.2:P/", kElsewhere, 1, first},
+        {307, "https://127.0.0.1:P/", kElsewhere, 1, first},
+        {307, "http://127.0.0.1:P@127.0.0.2:P/", kElsewhere, 1, first},
+        {307, "again", PostFailure::TooManyRedirects, 6, "/wp/again"}, // beside the path, again
     };
-    for (auto [status, location, failure, requests] : cases) {
+    for (auto [status, location, failure, requests, last] : cases) {
         DashboardSink sink, otherHost;
         ASSERT_TRUE(sink.Start({status, 0, "", "", 0, false, "", {}, failure == kOk ? 200 : 0}));
         ASSERT_TRUE(otherHost.Start({200, 0, {}, {}, 0, false, {}, {}, 0, "127.0.0.2"}, sink.port));
@@ -113,16 +114,16 @@ TEST(PostClient, Only2xxIsDeliveredAndRedirectsStayWithTheDashboardsOrigin) {
         const PostOutcome outcome = Post(sink.BaseUrl() + L"/wp/");
         EXPECT_EQ(outcome.failure, failure) << status << " " << location;
         EXPECT_EQ(outcome.httpStatus, requests > 1 && failure == kOk ? 200 : status) << location;
-        EXPECT_EQ(sink.Requests().size(), requests) << status << " " << location;
-        // Every hop the same POST; the key never reached another origin.
-        for (const SinkRequest& request : sink.Requests())
-            EXPECT_EQ(request.body, sink.Requests()[0].body);
+        ASSERT_EQ(sink.Requests().size(), requests) << status << " " << location;
+        // The last hop the same POST; the key never reached another origin.
+        const SinkRequest hop = sink.Requests().back();
+        EXPECT_EQ(hop.target + hop.body, last + sink.Requests()[0].body) << location;
         EXPECT_TRUE(otherHost.Requests().empty()) << location;
     }
 }
 
 TEST(PostClient, RedirectOriginRule) {
-    const std::tuple<const wchar_t*, const wchar_t*, bool> cases[] = {
+    const std::tuple<std::wstring, std::wstring, bool> cases[] = {
         {L"http://u:p@H:80/", L"HTTPS://h/x", true},
         {L"http://[::1]:8/", L"http://[::1]:8/x", true},
         {L"http://h/", L"https://h:8443/", false},
@@ -130,12 +131,11 @@ TEST(PostClient, RedirectOriginRule) {
         {L"http://h/", L"http://h:80x/", false},
         {L"http://[::1]:8/", L"http://[::2]:8/", false},
         {L"http://h/", L"http://x@h/", false},
-        {L"http://h/", L"http://e\\@h/", false},
+        {L"http://h\\x/", L"http://h\\x/y", false},
         {L"http://h/", L"ftp://h/", false},
     };
     for (const auto& [from, to, allowed] : cases)
-        EXPECT_EQ(MayFollowRedirect(from, to), allowed)
-            << WideToUtf8(from) << " " << WideToUtf8(to);
+        EXPECT_EQ(MayFollowRedirect(from, to), allowed) << WideToUtf8(from + L" " + to);
 }
 
 // A chain of slow redirects ends at the post's one deadline, not after every hop's own time-outs.
@@ -152,7 +152,6 @@ TEST(PostClient, EmptyOrUnusableSettingsFailWithoutTraffic) {
     DashboardSink sink;
     ASSERT_TRUE(sink.Start(SinkOptions()));
     const std::wstring base = sink.BaseUrl(), hostPort = base.substr(7);
-    const auto start = Clock::now();
     EXPECT_EQ(PostStationUpdate(kSample, base, L"", L"key").failure, PostFailure::NotSent);
     EXPECT_EQ(PostStationUpdate(kSample, base, L"id", L"").failure, PostFailure::NotSent);
     for (const std::wstring& bad :
@@ -162,7 +161,6 @@ TEST(PostClient, EmptyOrUnusableSettingsFailWithoutTraffic) {
 #ifndef _WIN32 // WinHTTP leaves a DEL in the host to the name lookup
     EXPECT_EQ(Post(L"http://127.0.0.1\x7F" + hostPort.substr(9)).failure, PostFailure::NotSent);
 #endif
-    EXPECT_LT(SecondsSince(start), 5);
     EXPECT_TRUE(sink.Requests().empty());
 }
 
