@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <string_view>
 
 #include "platform/text.h"
 
@@ -87,10 +88,8 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
         exchange.location =
             first == std::string::npos ? std::string() : value.substr(first, last - first + 1);
     }
-    const bool blank =
-        (length == 2 && data[0] == '\r' && data[1] == '\n') || (length == 1 && data[0] == '\n');
-    if (!blank)
-        return length;
+    if (std::string_view(data, length).find_first_not_of("\r\n") != std::string_view::npos)
+        return length; // a header line; only the blank one ends the head
     long code = 0;
     curl_easy_getinfo(exchange.curl, CURLINFO_RESPONSE_CODE, &code);
     if (code < 200)
