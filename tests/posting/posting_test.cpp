@@ -91,13 +91,13 @@ TEST(PostClient, Only2xxIsDeliveredAndRedirectsStayWithTheDashboardsOrigin) {
     const std::string first = "/wp/?station_update=id";
     const std::tuple<int, std::string, PostFailure, std::size_t, std::string> cases[] = {
         {200, "", kOk, 1, first},
-        {204, "", kOk, 1, first},
         {300, "", kStatus, 1, first},
         {301, "/moved", kStatus, 1, first},
         {307, "", kStatus, 1, first},
         {307, "/moved?station_update=id", kOk, 2, "/moved?station_update=id"},
         {308, "http://127.0.0.1:P/wp/?station_update=id", kOk, 2, first},
         {307, "//127.0.0.1:P/x", kOk, 2, "/x"},
+        {308, "?station_update=id&x", kOk, 2, "/wp/?station_update=id&x"},
         {307, "http://127.0.0.2:P/", kElsewhere, 1, first},
         {307, "//127.0.0.2:P/", kElsewhere, 1, first},
         {307, "https://127.0.0.1:P/", kElsewhere, 1, first},
@@ -348,7 +348,7 @@ TEST(PosterWorker, RaisedUpdatesReachBothDashboardsWithTheirVerdicts) {
     posterTransport = &PostStationUpdate;
     posterClock = &Clock::now;
     DashboardSink hosted, wordpress, silent; // the silent one never answers
-    ASSERT_TRUE(hosted.Start({}) && wordpress.Start({401}) && silent.Start({200, 1 << 30}));
+    ASSERT_TRUE(hosted.Start({204}) && wordpress.Start({401}) && silent.Start({200, 1 << 30}));
     settings.targets[0] = {true, hosted.BaseUrl() + L"/", L"HOSTED-1", L"k0", 30};
     settings.targets[1] = {true, wordpress.BaseUrl() + L"/wp", L"7", L"k1", 60};
     RaiseStationUpdate(StationSnapshot()); // before the start: the first pass is certain to see it
