@@ -8,7 +8,6 @@
 #include "app/startup_registration.h"
 #include "app/ui_state.h"
 #include "app/window_sink.h"
-#include "core/notify.h"
 #include "core/settings.h"
 #include "frontend/workers.h"
 #include "platform/net.h"
@@ -63,7 +62,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     // Normally ConfirmExit has stopped the workers already; stopped here too, a loop ended some
     // other way never leaves a joinable thread behind.
     StopWorkers();
-    InstallNotifySink(nullptr);
     RemoveTrayIcon();
     NetCleanup();
     return static_cast<int>(message.wParam);

@@ -38,6 +38,6 @@ extern std::atomic<HWND> hrdStatusLabel;
 extern std::atomic<HWND> rigctldStatusLabel;
 HWND RigStatusLabel(RigSource source);
 
-// Installs the window's sink; call before any worker starts, and InstallNotifySink(nullptr) after
-// every worker has been stopped.
+// Installs the window's sink before any worker starts. It stays for the process's life: the
+// workers are stopped before the window's message loop ends.
 void InstallWindowSink();
