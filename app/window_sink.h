@@ -16,12 +16,11 @@ enum : UINT {
     WM_RIG_LINE_CHANGED, // the tray tip follows it
 };
 
-// WM_POST_RESULT carries the outcome in its lParam: the failure, the HTTP status (0 to 999) and
-// the second of the day.
+// WM_POST_RESULT carries the outcome in its lParam: the failure, the HTTP status (three digits,
+// so 10 bits hold it) and the second of the day.
 inline LPARAM PackPostOutcome(const PostOutcome& outcome) {
-    const auto status = static_cast<unsigned>(outcome.httpStatus); // a negative one is huge here
     return static_cast<LPARAM>(static_cast<unsigned>(outcome.failure) |
-                               (status < 1000 ? status : 0) << 4 |
+                               (static_cast<unsigned>(outcome.httpStatus) & 0x3FF) << 4 |
                                static_cast<unsigned>(outcome.secondOfDay) << 14);
 }
 inline PostOutcome UnpackPostOutcome(LPARAM packed) {
