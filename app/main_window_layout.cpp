@@ -294,8 +294,7 @@ int IntervalSelection(const std::vector<IntervalChoice>& choices, int current) {
 }
 
 std::wstring HostOfUrl(const std::wstring& url) {
-    std::size_t start = url.find(L"://");
-    start = start == std::wstring::npos ? 0 : start + 3;
+    const std::size_t start = url.find(L"://") + 3;
     // Without a port or path, npos - start still takes the rest.
     return url.substr(start, url.find_first_of(L":/?#", start) - start);
 }

@@ -14,7 +14,8 @@ struct IntervalChoice {
 std::vector<IntervalChoice> IntervalChoices(int minimum);
 int IntervalSelection(const std::vector<IntervalChoice>& choices, int current);
 
-// The host part of a URL ("https://host:port/path" gives "host").
+// The host part of an http(s) URL ("https://host:port/path" gives "host"); the built-in one
+// always has its scheme.
 std::wstring HostOfUrl(const std::wstring& url);
 
 // The window's font is Segoe UI of this pixel height at 96 DPI; only the tabs may go smaller.
