@@ -133,8 +133,7 @@ void Enqueue(std::string line) {
         if (queue.writerRunning) {
             queue.bytes += line.size();
             queue.lines.push_back(std::move(line));
-            while (queue.lines.size() > 1 &&
-                   (queue.lines.size() > kMaxQueuedLines || queue.bytes > kMaxQueuedBytes)) {
+            while (queue.lines.size() > kMaxQueuedLines || queue.bytes > kMaxQueuedBytes) {
                 queue.bytes -= queue.lines.front().size();
                 queue.lines.pop_front();
                 ++queue.dropped;
