@@ -35,7 +35,7 @@ bool RegisterMainWindowClass(HINSTANCE instance) {
     windowClass.hIcon = ui.appIcon;
     windowClass.hIconSm = ui.appIcon;
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE); // follows the colour scheme
     windowClass.lpszClassName = kMainWindowClass;
     // Sent to every top-level window when Explorer (re)starts, whose tray has then lost our icon.
     ui.taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
