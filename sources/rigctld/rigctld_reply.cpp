@@ -39,7 +39,7 @@ RigctldReply ReadRigctldReply(std::string_view received, int valueLines) {
             return reply;
         }
         reply.lines.emplace_back(line);
-        if (valueLines > 0 && static_cast<int>(reply.lines.size()) == valueLines) {
+        if (static_cast<int>(reply.lines.size()) == valueLines) { // never with 0: one is in
             reply.state = RigctldReplyState::Complete;
             reply.used = start;
             return reply;
