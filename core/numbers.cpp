@@ -80,10 +80,14 @@ bool IsDottedIpv4(std::wstring_view text) {
     }
 }
 
+std::wstring LowerCase(std::wstring text) {
+    for (wchar_t& c : text)
+        c = static_cast<wchar_t>(std::towlower(c));
+    return text;
+}
+
 std::wstring HttpSchemeOf(const std::wstring& url) {
     const std::size_t end = url.find(L"://");
-    std::wstring scheme = url.substr(0, end == std::wstring::npos ? 0 : end);
-    for (wchar_t& c : scheme)
-        c = static_cast<wchar_t>(std::towlower(c));
+    const std::wstring scheme = LowerCase(url.substr(0, end == std::wstring::npos ? 0 : end));
     return scheme == L"http" || scheme == L"https" ? scheme : std::wstring();
 }

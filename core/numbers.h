@@ -24,5 +24,8 @@ void FormatMegahertz(std::int64_t hz, std::wstring& out);
 // them: the one form of a local or HRD address that is used as typed.
 bool IsDottedIpv4(std::wstring_view text);
 
+// The text with every letter in lower case, as towlower has it.
+std::wstring LowerCase(std::wstring text);
+
 // "http" or "https" when the URL begins with one of them and "://", in any case; empty otherwise.
 std::wstring HttpSchemeOf(const std::wstring& url);

@@ -1,6 +1,5 @@
 #include "posting/post_client.h"
 
-#include <cwctype>
 #include <string>
 
 #include "core/numbers.h"
@@ -41,12 +40,6 @@ struct Origin {
     long port = 0;
 };
 
-std::wstring Lower(std::wstring text) {
-    for (wchar_t& c : text)
-        c = static_cast<wchar_t>(std::towlower(c));
-    return text;
-}
-
 // The scheme, host and port an absolute http(s) URL names, the way both HTTP halves split it.
 // False for anything else, and for an authority that only a lenient reader would agree on (a
 // backslash, an odd port). Credentials are taken off only where allowed; left in, they make a
@@ -68,7 +61,7 @@ bool OriginOf(const std::wstring& url, bool allowCredentials, Origin& origin) {
         port = authority.substr(colon + 1);
         authority.resize(colon);
     }
-    origin.host = Lower(authority);
+    origin.host = LowerCase(authority);
     origin.port = origin.scheme == L"https" ? 443 : 80;
     if (port.empty())
         return !origin.host.empty();

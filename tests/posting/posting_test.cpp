@@ -274,8 +274,7 @@ struct PosterRules : testing::Test {
             return PostOutcome{fails};
         };
         posterClock = [] { return Clock::time_point(std::chrono::milliseconds(nowMs)); };
-        postCostMs = 0;
-        fails = kOk;
+        postCostMs = 0, fails = kOk; // the fakes start free and successful
         settings.targets[0] = {true, kHosted, L"id", L"key", 30};
         settings.targets[1] = {false, kWordPress, L"id", L"key", 30};
         state = NewPosterState();
