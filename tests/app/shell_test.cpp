@@ -180,7 +180,8 @@ TEST(MainWindow, ShowsEachPageInPlaceInTabOrderOnThePageColourWithItsTray) {
     GetClientRect(window, &client);
     TabCtrl_GetItemRect(tab, 5, &last);
     TabCtrl_AdjustRect(tab, FALSE, &inside);
-    EXPECT_EQ(client.right * 1000 + client.bottom, 460414);
+    // The client area is 460 by 414; the pages start 27 down, below one row of tabs as padded.
+    EXPECT_EQ((client.right * 1000 + client.bottom) * 100 + inside.top, 46041427);
     EXPECT_LE(last.right, 444) << "the last tab is cut off";
     EXPECT_EQ(GetWindow(tab, GW_HWNDNEXT), nullptr) << "the tabs would paint over the page";
     const std::wstring url = kHostedBaseUrl, host = url.substr(url.find(L"//") + 2),
