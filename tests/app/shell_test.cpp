@@ -124,12 +124,6 @@ const wchar_t* const kPages[] = {
     L"|0 40 96 400 18 Applies at once (no Save needed); stored in Windows."
     L"|1032 24 122 400 20 Test mode (send demo data when no UDP is received)"};
 
-// What the page shows at (x, y) of the client area; labels have no id to find them by.
-HWND At(HWND window, int page, int x, int y) {
-    SendMessageW(GetDlgItem(window, IDC_TAB), TCM_SETCURFOCUS, page, 0);
-    return ChildWindowFromPointEx(window, {x + 1, y + 1}, CWP_SKIPINVISIBLE);
-}
-
 std::wstring Text(HWND window) {
     wchar_t text[512] = {};
     SendMessageW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text));
@@ -334,7 +328,10 @@ class Shell : public testing::Test {
                      reinterpret_cast<LPARAM>(value.c_str()));
     }
     // What the page shows at (x, y) of the client area; labels have no id to find them by.
-    HWND At(int page, int x, int y) { return ::At(window, page, x, y); }
+    HWND At(int page, int x, int y) {
+        SendMessageW(C(IDC_TAB), TCM_SETCURFOCUS, page, 0);
+        return ChildWindowFromPointEx(window, {x + 1, y + 1}, CWP_SKIPINVISIBLE);
+    }
     void Shows(HWND control, const std::wstring& text, std::chrono::milliseconds limit = 10s) {
         EXPECT_TRUE(WaitUntil([&] { return Text(control) == text; }, limit))
             << testing::PrintToString(Text(control)) << ", not " << testing::PrintToString(text);
@@ -444,8 +441,7 @@ TEST_F(Shell, SaveWritesEveryBoxAndRestartsTheSources) {
         return std::count(hrd.begin(), hrd.end(), L"Get ID") == 2 &&
                std::count(rig.begin(), rig.end(), "\\dump_caps") == 2;
     }));
-    Toggle(IDC_HRD_ENABLE);
-    Toggle(IDC_RIGCTLD_ENABLE);
+    Toggle(IDC_HRD_ENABLE), Toggle(IDC_RIGCTLD_ENABLE);
     ASSERT_TRUE(Save());
     EXPECT_EQ(Text(hrdLine) + Text(rigctldLine), L"DisabledDisabled");
     const std::size_t seen = HrdSimCommands(sim).size(); // the poller is gone
@@ -569,7 +565,9 @@ TEST_F(Shell, HidesInTheTrayTakesKeysAndStartsWithWindowsUntilExitIsAnsweredYes)
     EXPECT_EQ(said, L"This will fully close the Corvane and stop posting your station.\n\n"
                     L"Do you want to continue?");
     // The tray menu's Exit asks the same; it takes keys with the window hidden too.
-    PostMessageW(window, WM_CLOSE, 0, 0), PostMessageW(TrayIcon(), WM_RBUTTONUP, 0, 0);
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindowVisible(window); })); // before the menu opens
+    PostMessageW(TrayIcon(), WM_RBUTTONUP, 0, 0);
     HWND menu = nullptr;
     ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(menu = FindWindowW(L"#32768", nullptr)); }));
     // It opens at the pointer (Xvfb's, in the screen's middle).
