@@ -76,6 +76,6 @@ void RaiseStationUpdate(const StationSnapshot& record);
 
 struct SnapshotRead {
     StationSnapshot snapshot;
-    std::uint64_t version = 0;
+    std::uint64_t version{};
 };
 SnapshotRead ReadStationSnapshot();
