@@ -6,6 +6,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string_view>
 
@@ -220,15 +221,20 @@ HttpAnswer HttpPostForm(const std::wstring& url, const std::string& body,
     }
     if (!CurlReady())
         return answer;
-    CURL* curl = curl_easy_init();
-    if (!curl)
-        return answer;
-    exchange.curl = curl;
     // curl would add "Expect: 100-continue" and "Accept: */*" of its own; empty values drop them.
     curl_slist* headers = nullptr;
     headers = curl_slist_append(headers, "Content-Type: application/x-www-form-urlencoded");
     headers = curl_slist_append(headers, "Expect:");
     headers = curl_slist_append(headers, "Accept:");
+    // Released on every way out: the handle first, then the list that it points at.
+    const std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headerList(
+        headers, curl_slist_free_all);
+    const std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> handle(curl_easy_init(),
+                                                                     curl_easy_cleanup);
+    CURL* const curl = handle.get();
+    if (!curl)
+        return answer;
+    exchange.curl = curl;
     std::string pem;
     {
         std::lock_guard<std::mutex> lock(trustMutex);
@@ -265,8 +271,6 @@ HttpAnswer HttpPostForm(const std::wstring& url, const std::string& body,
     // Ends in a write error on purpose once the headers are in.
     const CURLcode result = Perform(exchange, deadline, keepGoing);
 
-    curl_easy_cleanup(curl);
-    curl_slist_free_all(headers);
     answer.status = exchange.status;
     if (answer.status != 0) {
         answer.location = Utf8ToWide(exchange.location);
