@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <tuple>
 #include <vector>
 
 #include "core/numbers.h"
@@ -13,6 +14,7 @@
 #include "core/station_snapshot.h"
 #include "platform/text.h"
 #include "sources/udp/logger_parser.h"
+#include "sources/udp/test_mode.h"
 #include "sources/udp/udp_listener.h"
 #include "tests/support/element_text.h"
 #include "tests/support/notify_recorder.h"
@@ -153,6 +155,11 @@ TEST_F(LoggerTest, WhatTheSnapshotShows) {
             ParseLoggerDatagram(d[0] == '@' ? FileBytes((kSamples / d.substr(1)).wstring()) : d);
         EXPECT_EQ(Shown(), expected) << datagrams.back();
     }
+    // Test mode's seven steps, each calling (c) or searching (s), then the first again.
+    std::wstring steps;
+    for (std::uint64_t at = 0; at < 8; ++at)
+        steps += DemoStepRecord(at).band + DemoStepRecord(at).op_status[3];
+    EXPECT_EQ(steps, L"20mc40ms15mc80ms10mc6ms2mc20mc");
 }
 
 // A radio reporting on `mhz` megahertz; the radios shown, first then second, in megahertz.
@@ -170,11 +177,9 @@ std::vector<int> Radios() {
 }
 
 TEST_F(LoggerTest, LowestNumberFirstAndSilentRadiosExpireAfter90Seconds) {
-    struct Step {
-        double advance;
-        int radio; // reporting on its own number of megahertz; 0: a contact message
-        std::vector<int> shown;
-    };
+    // Each step: seconds on, the radio that reports (on its own number of megahertz; 0: a contact
+    // message), the radios shown.
+    using Step = std::tuple<double, int, std::vector<int>>;
     const std::vector<std::vector<Step>> scenarios = {
         {{0, 2, {2}}, {0, 1, {1, 2}}, {0, 2, {1, 2}}},
         {{0, 1, {1}}, {90, 2, {1, 2}}, {1e-9, 2, {2}}}, // 90 s still counts, a nanosecond more not
@@ -183,13 +188,13 @@ TEST_F(LoggerTest, LowestNumberFirstAndSilentRadiosExpireAfter90Seconds) {
     };
     for (const auto& steps : scenarios) {
         Reset();
-        for (const Step& step : steps) {
-            fakeNow += static_cast<std::int64_t>(step.advance * 1e9);
-            if (step.radio == 0)
+        for (const auto& [advance, radio, shown] : steps) {
+            fakeNow += static_cast<std::int64_t>(advance * 1e9);
+            if (radio == 0)
                 ParseLoggerDatagram("<contactinfo><call>K1KI</call></contactinfo>");
             else
-                Report(step.radio, std::to_string(step.radio));
-            EXPECT_EQ(Radios(), step.shown) << "after radio " << step.radio;
+                Report(radio, std::to_string(radio));
+            EXPECT_EQ(Radios(), shown) << "after radio " << radio;
         }
     }
 }
