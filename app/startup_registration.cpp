@@ -19,8 +19,7 @@ std::wstring QuotedModulePath() {
 
 std::wstring ModulePath() {
     wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    path[MAX_PATH - 1] = L'\0'; // a cut path is not terminated before Vista
+    GetModuleFileNameW(nullptr, path, MAX_PATH); // a cut path, too, ends with a zero
     return path;
 }
 

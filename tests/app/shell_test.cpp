@@ -601,8 +601,7 @@ TEST_F(Shell, EnterSavesWhatIsUsedAndEscHides) {
     EXPECT_TRUE(WaitUntil([] {
         return TrayTexts() == L"Corvane \u2014 HRD (TCP): HRD not reachable \u2014 retrying|";
     })) << TrayTexts();
-    Put(IDC_UDP_PORT, L"99999");
-    Put(IDC_RIGCTLD_PORT, L"0");
+    Put(IDC_UDP_PORT, L"99999"), Put(IDC_RIGCTLD_PORT, L"0");
     for (int list : {IDC_VLM_INTERVAL, IDC_WP_INTERVAL, IDC_HRD_INTERVAL, IDC_RIGCTLD_INTERVAL})
         SendMessageW(C(list), CB_SETCURSEL, WPARAM(-1), 0); // none chosen
     Press(C(IDC_UDP_PORT), VK_RETURN);
