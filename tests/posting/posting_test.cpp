@@ -146,6 +146,17 @@ TEST(PostClient, OnePostEndsAtItsDeadlineWhateverTheHops) {
     EXPECT_EQ(sink.Requests().size(), 6u);
 }
 
+// A host that never answers the connect (a listener whose queue one connection fills): the post
+// ends at the step's time-out.
+TEST(PostClient, AConnectNeverAnsweredEndsAtTheStepTimeOut) {
+    const SocketHandle full = TcpListen("127.0.0.1", 0, 0);
+    const SocketHandle queued = TcpConnect("127.0.0.1", LocalPort(full), 300);
+    const auto start = Clock::now();
+    EXPECT_EQ(Post(L"http://127.0.0.1:" + std::to_wstring(LocalPort(full))).failure, kNoAnswer);
+    EXPECT_TRUE(SecondsSince(start) > 1.5 && SecondsSince(start) < 4.5) << SecondsSince(start);
+    CloseSocket(queued), CloseSocket(full);
+}
+
 TEST(PostClient, EmptyOrUnusableSettingsFailWithoutTraffic) {
     DashboardSink sink;
     ASSERT_TRUE(sink.Start(SinkOptions()));
@@ -242,8 +253,7 @@ TEST(PostClientTls, PlainAndTlsPostsGoThroughTheSystemsProxy) {
     // Once tinyproxy listens.
     EXPECT_TRUE(WaitUntil([&] { return Post(plain.BaseUrl()).Delivered(); }, 10s));
     EXPECT_TRUE(Post(secure.BaseUrl(), L"ABC").Delivered());
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
+    kill(pid, SIGTERM), waitpid(pid, nullptr, 0);
     // The only road to the dashboard is gone.
     EXPECT_EQ(Post(secure.BaseUrl(), L"ABC").failure, PostFailure::ConnectionRefused);
     SetHttpTrustedCertificates("");
