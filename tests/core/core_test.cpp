@@ -102,9 +102,9 @@ TEST(SettingsApply, RulesForEachFieldThenTheFile) {
            << settings.targets[1].intervalSeconds << L" " << settings.targets[1].url << L" "
            << settings.targets[1].dashboardId << L"|" << settings.udpAddress << L"|"
            << settings.udpPort << L" " << settings.hrdHost << L":" << settings.hrdPort << L" "
-           << settings.hrdIntervalSeconds;
+           << settings.hrdIntervalSeconds << settings.udpEnabled << settings.startMinimized;
     EXPECT_EQ(loaded.str(),
-              L"0 60 5 https://shack.example.org/blog 7 & \u00C5||12060 127.0.0.1:7810 5");
+              L"0 60 5 https://shack.example.org/blog 7 & \u00C5||12060 127.0.0.1:7810 500");
     for (const wchar_t* text : {L"0", L"65536", L"-5", L"abc", L"", L"99999999999999999999"})
         EXPECT_EQ(PortFromText(text, 7809), 7809) << WideToUtf8(text);
     EXPECT_EQ(PortFromText(L"1", 7809) + PortFromText(L"65535", 7809), 65536);
